@@ -1,0 +1,26 @@
+// Which device a port number names. Com1..ComN are the names the user knows; on Linux the
+// settings store maps them to device paths, and a command-line option can map one for a
+// single run without saving it.
+#pragma once
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+class PortMap {
+public:
+    // The device path of port `number`: this run's mapping first, then the group "Ports"
+    // of the settings store (key "ComN"), then the platform's own name for ComN.
+    QString deviceFor(int number) const;
+    void mapForThisRun(int number, const QString &device);
+    // The platform's name for ComN when nothing maps it: /dev/ttyS<N-1>, or COMN on Windows.
+    static QString defaultDevice(int number);
+    // Serial devices present, stable /dev/serial/by-id names first; for messages.
+    static QStringList presentDevices();
+
+private:
+    QMap<int, QString> m_runOnly;
+};
+
+// Parses "N=DEVICE" (also "ComN=DEVICE") as given to --com; false when it is not that form.
+bool parsePortMapping(const QString &text, int *number, QString *device);

@@ -1,0 +1,48 @@
+// A small result type: a value or a failure that carries its context in plain words.
+// Failures are values so that nothing throws across Qt's event loop.
+#pragma once
+
+#include <QString>
+#include <optional>
+#include <utility>
+#include <variant>
+
+struct Failure {
+    // Why a wait for the board ended without its reply; the operations word their
+    // message after it (a stop asked for by the user is not a fault of the board).
+    enum Kind { Error, TimedOut, PortLost, Stopped };
+    QString message;  // what happened, where, and what to check; shown to the user as it is
+    Kind kind = Error;
+};
+
+template <typename T>
+class Result {
+public:
+    Result(T value) : m_v(std::move(value)) {}
+    Result(Failure f) : m_v(std::move(f)) {}
+    bool ok() const { return m_v.index() == 0; }
+    explicit operator bool() const { return ok(); }
+    const T &value() const { return std::get<0>(m_v); }
+    T &value() { return std::get<0>(m_v); }
+    const Failure &failure() const { return std::get<1>(m_v); }
+    QString message() const { return ok() ? QString() : failure().message; }
+
+private:
+    std::variant<T, Failure> m_v;
+};
+
+template <>
+class Result<void> {
+public:
+    Result() = default;
+    Result(Failure f) : m_f(std::move(f)) {}
+    bool ok() const { return !m_f.has_value(); }
+    explicit operator bool() const { return ok(); }
+    const Failure &failure() const { return *m_f; }
+    QString message() const { return ok() ? QString() : m_f->message; }
+
+private:
+    std::optional<Failure> m_f;
+};
+
+using Status = Result<void>;

@@ -1,0 +1,231 @@
+// Serial link over QSerialPort (or any QIODevice an opener provides).
+#include "seriallink.h"
+
+#include "timeouts.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QSerialPort>
+#include <QTimer>
+
+QString portLabel(int number)
+{
+    return QStringLiteral("Com%1").arg(number);
+}
+
+namespace {
+
+std::unique_ptr<QIODevice> openSerialPort(int number, const QString &device, Failure *why, bool *retryable)
+{
+    auto port = std::make_unique<QSerialPort>();
+    port->setPortName(device);
+    port->setBaudRate(QSerialPort::Baud9600);
+    port->setDataBits(QSerialPort::Data8);
+    port->setParity(QSerialPort::NoParity);
+    port->setStopBits(QSerialPort::OneStop);
+    port->setFlowControl(QSerialPort::NoFlowControl);
+    if (port->open(QIODevice::ReadWrite)) {
+        // A pseudo-terminal refuses the modem-control requests; the line still carries
+        // the bytes, so that is not an error here.
+        port->clearError();
+        return port;
+    }
+    const auto err = port->error();
+    const bool permission = err == QSerialPort::PermissionError;
+    const bool notFound = err == QSerialPort::DeviceNotFoundError || !QFileInfo::exists(device);
+    *retryable = permission;
+    *why = SerialLink::describeOpenFailure(number, device, port->errorString(), permission, notFound);
+    return nullptr;
+}
+
+}  // namespace
+
+SerialLink::SerialLink(QObject *parent) : QObject(parent) {}
+
+SerialLink::~SerialLink()
+{
+    close();
+}
+
+void SerialLink::setOpener(Opener opener)
+{
+    m_opener = std::move(opener);
+}
+
+Status SerialLink::openOnce(bool *retryable)
+{
+    *retryable = false;
+    const QString device = devicePath();
+    Failure why;
+    std::unique_ptr<QIODevice> dev;
+    if (m_opener) {
+        dev = m_opener(device, &why);
+    } else {
+        dev = openSerialPort(m_number, device, &why, retryable);
+    }
+    if (!dev)
+        return why;
+    m_device = std::move(dev);
+    m_lossReason.clear();
+    QIODevice *d = m_device.get();
+    if (auto *sp = qobject_cast<QSerialPort *>(d)) {
+        // After the device vanishes Qt reports these again and again until the port is
+        // closed, so the first one closes it.
+        connect(sp, &QSerialPort::errorOccurred, this, [this, sp](QSerialPort::SerialPortError e) {
+            if (e == QSerialPort::ResourceError || e == QSerialPort::ReadError)
+                lose(sp->errorString());
+        });
+    }
+    connect(d, &QIODevice::aboutToClose, this, [this] {
+        if (!m_closing)
+            lose(tr("the device was closed"));
+    });
+    return {};
+}
+
+Status SerialLink::open()
+{
+    close();
+    QDeadlineTimer retryUntil(timeouts::openRetry);
+    for (;;) {
+        bool retryable = false;
+        Status s = openOnce(&retryable);
+        if (s.ok() || !retryable || retryUntil.hasExpired())
+            return s;
+        QEventLoop pause;
+        QTimer::singleShot(timeouts::openRetryStep, &pause, &QEventLoop::quit);
+        pause.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+}
+
+void SerialLink::close()
+{
+    if (!m_device)
+        return;
+    m_closing = true;
+    std::unique_ptr<QIODevice> dev = std::move(m_device);
+    dev->disconnect(this);
+    dev->close();
+    // The device may be in the middle of emitting a signal when it is lost.
+    dev.release()->deleteLater();
+    m_closing = false;
+    emit wake();
+}
+
+bool SerialLink::isOpen() const
+{
+    return m_device && m_device->isOpen();
+}
+
+Status SerialLink::ensureOpen()
+{
+    if (isOpen())
+        return {};
+    return open();
+}
+
+void SerialLink::lose(const QString &reason)
+{
+    if (!m_device)
+        return;
+    m_lossReason = reason;
+    close();
+    emit portLost(reason);
+}
+
+Status SerialLink::send(const QByteArray &command)
+{
+    if (!isOpen())
+        return Failure{tr("the serial port %1 is not open").arg(portLabel(m_number)), Failure::PortLost};
+    if (m_device->write(command) != command.size()) {
+        const QString why = m_device->errorString();
+        lose(why);
+        return Failure{tr("the serial port %1 refused the data (%2)").arg(portLabel(m_number), why),
+                       Failure::PortLost};
+    }
+    return {};
+}
+
+int SerialLink::countReceived() const
+{
+    return isOpen() ? int(m_device->bytesAvailable()) : 0;
+}
+
+QByteArray SerialLink::takeReceived()
+{
+    return isOpen() ? m_device->readAll() : QByteArray();
+}
+
+void SerialLink::requestStop()
+{
+    m_stop = true;
+    emit wake();
+}
+
+SerialLink::WaitEnd SerialLink::waitUntil(int count, QDeadlineTimer deadline)
+{
+    QCoreApplication::processEvents();
+    auto settled = [&]() -> std::optional<WaitEnd> {
+        if (m_stop)
+            return WaitEnd::Stopped;
+        if (!isOpen())
+            return WaitEnd::PortLost;
+        if (countReceived() >= count)
+            return WaitEnd::Arrived;
+        if (deadline.hasExpired())
+            return WaitEnd::TimedOut;
+        return std::nullopt;
+    };
+    if (auto end = settled())
+        return *end;
+
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);
+    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    connect(this, &SerialLink::wake, &loop, &QEventLoop::quit);
+    connect(m_device.get(), &QIODevice::readyRead, &loop, [&] {
+        if (countReceived() >= count)
+            loop.quit();
+    });
+    timer.start(std::max<qint64>(0, deadline.remainingTime()));
+    while (true) {
+        loop.exec();
+        if (auto end = settled())
+            return *end;
+        if (!timer.isActive())
+            timer.start(std::max<qint64>(0, deadline.remainingTime()));
+    }
+}
+
+Failure SerialLink::describeOpenFailure(int number, const QString &device, const QString &systemError,
+                                        bool permission, bool notFound)
+{
+    const QString port = portLabel(number);
+    if (notFound) {
+        const QStringList present = PortMap::presentDevices();
+        QString list = present.isEmpty() ? tr("none was found") : present.join(QStringLiteral(", "));
+        return Failure{tr("The serial port %1 (%2) does not exist.\n\nSerial devices on this machine: %3.\n\n"
+                          "Choose another port in the Comm port menu. To point %1 at a device, start the program "
+                          "with --com %4=DEVICE, or set %1=DEVICE in the section [Ports] of the settings file.")
+                           .arg(port, device, list)
+                           .arg(number)};
+    }
+    if (permission) {
+        QFileInfo fi(device);
+        const bool accessible = fi.isReadable() && fi.isWritable();
+        if (accessible) {
+            return Failure{tr("The serial port %1 (%2) is in use by another program (a modem manager probing new "
+                              "ports does this). Close that program, then choose %1 again in the Comm port menu.")
+                               .arg(port, device)};
+        }
+        const QString group = fi.group().isEmpty() ? QStringLiteral("dialout") : fi.group();
+        return Failure{tr("The serial port %1 (%2) cannot be opened: permission denied.\n\nThe device belongs to the "
+                          "group \"%3\". Add yourself to it (sudo usermod -aG %3 $USER); joining a group takes effect "
+                          "at your next login.")
+                           .arg(port, device, group)};
+    }
+    return Failure{tr("The serial port %1 (%2) cannot be opened: %3.").arg(port, device, systemError)};
+}
