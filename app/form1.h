@@ -1,0 +1,149 @@
+// The main window: every control of the design at its place, the program state the
+// commands share, and one click handler per command. The handlers are thin: they hold
+// the busy guard, drive the controls, and call the widget-free core for the exchange.
+#pragma once
+
+#include "boardcommands.h"
+#include "progressbar.h"
+#include "prompter.h"
+#include "seriallink.h"
+#include "workfolder.h"
+
+#include <QMainWindow>
+#include <functional>
+#include <memory>
+
+class QAction;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+
+class Form1 : public QMainWindow {
+    Q_OBJECT
+public:
+    struct Deps {
+        std::shared_ptr<WorkFolder> work;          // required
+        Prompter *prompter = nullptr;              // null: the real dialogs
+        SerialLink::Opener opener;                 // null: real serial ports
+        QList<QPair<int, QString>> portsForThisRun; // --com N=DEVICE
+        std::function<void()> exitProgram;         // null: leave the event loop
+    };
+    explicit Form1(Deps deps, QWidget *parent = nullptr);
+    ~Form1() override;
+
+    // Program state, as the commands share it.
+    QString FileName;
+    QString Msg;
+    qint32 FileLength = 0;
+    bool Ready = false;
+    bool AT89C51 = false;
+    bool AT89C52 = false;
+
+    // Controls (designer names).
+    QGroupBox *Frame1, *Frame2, *Frame3, *Frame4;
+    QLabel *Label1, *Label2, *Label3, *Label4, *Label5;
+    QLineEdit *Text2, *Text3, *Text4;
+    QPlainTextEdit *Text1;
+    ScaledProgressBar *ProgressBar1;
+    QPushButton *IdentifyDevice, *BlankCheck, *ReadData, *Verify, *WriteData, *ChipErase;
+    QMenu *mnuFile, *mnuActions, *mnuLockBits, *mnuCommPort, *mnuWhatIsThis;
+    QAction *mnuOpen, *mnuSave, *mnuExit;
+    QAction *mnuIdentifyDevice, *mnuBlankCheck, *mnuReadData, *mnuVerify, *mnuWriteData, *mnuChipErase;
+    QAction *mnuLockBit1, *mnuLockBit2, *mnuLockBit3, *mnuAllLockBits;
+    QAction *mnuCom1, *mnuCom2, *mnuCom3, *mnuCom4;
+    QAction *mnuAbout;
+
+    SerialLink MSComm1;
+    BoardCommands board{MSComm1};
+
+    WorkFolder &work() { return *m_deps.work; }
+    Prompter &prompter() { return *m_prompter; }
+    // The problem met at start-up (a port that would not open), told once after the
+    // window is shown; empty when there was none.
+    QString startupProblem() const { return m_startupProblem; }
+    // The chip size the flags give: 4096, 8192, or 0 before an identification.
+    int chipSize() const;
+
+public slots:
+    // Handlers, named after their controls.
+    void IdentifyDevice_Click();
+    void BlankCheck_Click();
+    void ReadData_Click();
+    void Verify_Click();
+    void WriteData_Click();
+    void ChipErase_Click();
+    void mnuOpen_Click();
+    void mnuSave_Click();
+    void mnuExit_Click();
+    void mnuAbout_Click();
+    void mnuLockBit1_Click();
+    void mnuLockBit2_Click();
+    void mnuLockBit3_Click();
+    void mnuAllLockBits_Click();
+    void mnuCom1_Click() { switchPort(1); }
+    void mnuCom2_Click() { switchPort(2); }
+    void mnuCom3_Click() { switchPort(3); }
+    void mnuCom4_Click() { switchPort(4); }
+    void mnuIdentifyDevice_Click() { IdentifyDevice_Click(); }
+    void mnuBlankCheck_Click() { BlankCheck_Click(); }
+    void mnuReadData_Click() { ReadData_Click(); }
+    void mnuVerify_Click() { Verify_Click(); }
+    void mnuWriteData_Click() { WriteData_Click(); }
+    void mnuChipErase_Click() { ChipErase_Click(); }
+
+    // Tells the start-up problem, if any; main calls it once the window is shown.
+    void tellStartupProblem();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+public:
+    // Busy guard: `Ready` false for the life of the object, true again on every path out.
+    // A window close asked for meanwhile is carried out once the command has ended.
+    class Busy {
+    public:
+        explicit Busy(Form1 &f);
+        ~Busy();
+        Busy(const Busy &) = delete;
+        Busy &operator=(const Busy &) = delete;
+    private:
+        Form1 &m_f;
+    };
+
+    // Status display: hiding Text1 uncovers "Wait..." and ProgressBar1.
+    void showStatusDisplay(bool shown);
+    // Escape stops the long operation in hand after the byte in hand.
+    void setStoppable(bool stoppable) { m_stoppable = stoppable; }
+    // True while the window is being closed or the program left: no more messages then.
+    bool ending() const { return m_closePending || m_exiting; }
+    // Makes sure the port is open before a command; a port lost earlier (an adapter
+    // pulled out and plugged back) is opened again.
+    Status ensurePort();
+    // Lists the current image file in Text1.
+    Status DisplayBuffer();
+
+private:
+    void Form_Load();
+    void Form_Unload();
+    void buildControls();
+    void buildMenus();
+    void setCommandGroupEnabled(bool enabled);
+    void switchPort(int number);
+    void markPort(int number);
+    void lockBitCommand(const QString &text);
+    void commandEnded();
+
+    Deps m_deps;
+    std::unique_ptr<Prompter> m_ownPrompter;
+    Prompter *m_prompter = nullptr;
+    QString m_startupProblem;
+    QString m_lastDialogPath;  // the path chosen last by Open or Save
+    bool m_stoppable = false;
+    bool m_closePending = false;
+    bool m_exiting = false;
+    bool m_unloaded = false;
+    int m_markedPort = 0;  // the Com item carrying the check mark, 0 for none
+};

@@ -1,0 +1,24 @@
+// ProgressBar1: a progress bar whose maximum and value may be fractional (the listing's
+// maximum is length / 8 + 1, 3.5 for 20 bytes). Qt holds whole numbers, so the bar counts
+// in eighths. A value past the maximum (an image grown since it was listed) is kept but
+// shown as full, never as a bar that stops moving.
+#pragma once
+
+#include <QProgressBar>
+
+class ScaledProgressBar : public QProgressBar {
+    Q_OBJECT
+public:
+    static constexpr int unitsPerStep = 8;
+    explicit ScaledProgressBar(QWidget *parent = nullptr);
+
+    void setMaximumValue(double maximum);
+    void setCurrentValue(double value);
+    double maximumValue() const { return m_max; }
+    double currentValue() const { return m_value; }
+
+private:
+    void show_();
+    double m_max = 100;
+    double m_value = 1;
+};
