@@ -96,10 +96,13 @@ void Form1::buildControls()
     setCentralWidget(client);
 
     QFont ui;
-    ui.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+    ui.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"), QStringLiteral("MS Sans Serif"),
                     QStringLiteral("DejaVu Sans")});
     ui.setStyleHint(QFont::SansSerif);
     ui.setPointSize(8);
+    // The design's captions were measured in a narrow 8-point face; a touch of
+    // condensing keeps "Length (bytes) :" whole in its place.
+    ui.setStretch(94);
     client->setFont(ui);
 
     auto frame = [&](const char *caption, int l, int t, int w, int h) {
@@ -149,7 +152,7 @@ void Form1::buildControls()
     Label5 = label(Frame1, "Wait...", 360, 360, 735, 375);
     {
         QFont f;
-        f.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+        f.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"), QStringLiteral("MS Sans Serif"),
                        QStringLiteral("DejaVu Sans")});
         f.setStyleHint(QFont::SansSerif);
         f.setPointSize(12);
@@ -176,7 +179,7 @@ void Form1::buildControls()
     mono.setFixedPitch(true);
     mono.setPointSizeF(9.75);
     Text1->setFont(mono);
-    Text1->setPlainText(QStringLiteral("Voralith AT89C51/AT89C52 programmer - December 2026"));
+    Text1->setPlainText(QStringLiteral("Voralith for AT89C5x - 7 Dec 2026"));
     Text1->raise();
 
     for (QWidget *w : {static_cast<QWidget *>(BlankCheck), static_cast<QWidget *>(ReadData),
