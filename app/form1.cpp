@@ -293,7 +293,9 @@ void Form1::closeEvent(QCloseEvent *event)
 Form1::Busy::Busy(Form1 &f) : m_f(f)
 {
     m_f.Ready = false;
-    m_f.MSComm1.clearStop();
+    // A stop asked for by a close or an Exit still in progress stays asked for.
+    if (!m_f.ending())
+        m_f.MSComm1.clearStop();
 }
 
 Form1::Busy::~Busy()
