@@ -133,7 +133,7 @@ private:
     void setCommandGroupEnabled(bool enabled);
     void switchPort(int number);
     void markPort(int number);
-    void lockBitCommand(const QString &text);
+    void lockBitCommand(const QString &text, int times = 1);
     void commandEnded();
 
     Deps m_deps;

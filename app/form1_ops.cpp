@@ -1,13 +1,242 @@
-// Device operations of the window. (being written)
+// Device operations of the window: confirmations, the status display and the messages;
+// the exchanges themselves are the core's.
 #include "form1.h"
 
-void Form1::BlankCheck_Click() {}
-void Form1::ReadData_Click() {}
-void Form1::Verify_Click() {}
-void Form1::WriteData_Click() {}
-void Form1::ChipErase_Click() {}
-void Form1::mnuLockBit1_Click() {}
-void Form1::mnuLockBit2_Click() {}
-void Form1::mnuLockBit3_Click() {}
-void Form1::mnuAllLockBits_Click() {}
-void Form1::lockBitCommand(const QString &) {}
+#include "imagefiles.h"
+#include "operations.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QPlainTextEdit>
+#include <QSaveFile>
+
+namespace {
+const QString kAreYouSure = QStringLiteral("Are you sure ?");
+const QString kParagraph = QStringLiteral("\r\n\r\n");
+const QString kProtection = QStringLiteral("* MOVC instructions executed from external program memory are disabled") +
+                            QStringLiteral(" from fetching code bytes from internal memory, /EA is sampled and") +
+                            QStringLiteral(" latched on reset, and further programming of the Flash memory is disabled.");
+const QString kLockBit2 = kProtection + kParagraph + QStringLiteral("* Verify is also disabled.");
+const QString kLockBit3 = kProtection + kParagraph + QStringLiteral("* Verify is disabled.") + kParagraph +
+                          QStringLiteral("* External execution is disabled.");
+}  // namespace
+
+// The bar and the view as every long operation drives them.
+static Progress barProgress(Form1 &w)
+{
+    return Progress{[&w](double m) { w.ProgressBar1->setMaximumValue(m); },
+                    [&w](double v) { w.ProgressBar1->setCurrentValue(v); }};
+}
+
+// A failure that ends an operation is told, unless the window is closing.
+static void tellFailure(Form1 &w, const QString &title, const Failure &f)
+{
+    if (!w.ending())
+        w.prompter().tell(&w, title, f.message, f.kind == Failure::Stopped ? Prompter::Information
+                                                                          : Prompter::Critical);
+}
+
+void Form1::BlankCheck_Click()
+{
+    if (!Ready)
+        return;
+    Busy busy(*this);
+    const QString title = QStringLiteral("Blank Check");
+    ensurePort();
+    showStatusDisplay(true);
+    setStoppable(true);
+    const auto blank = blankCheck(board, chipSize(), barProgress(*this));
+    setStoppable(false);
+    ProgressBar1->setCurrentValue(1);
+    showStatusDisplay(false);
+    if (!blank) {
+        tellFailure(*this, title, blank.failure());
+        return;
+    }
+    if (ending())
+        return;
+    if (blank.value())
+        prompter().tell(this, title, QStringLiteral("Device is erased."), Prompter::Information);
+    else
+        prompter().tell(this, title, QStringLiteral("Device contains data."), Prompter::Warning);
+}
+
+void Form1::ReadData_Click()
+{
+    if (!Ready)
+        return;
+    Busy busy(*this);
+    ensurePort();
+    showStatusDisplay(true);
+    setStoppable(true);
+    // The chip's bytes are gathered first; the buffer file is replaced only when all of
+    // them are in, so a read that does not complete leaves the image the user had.
+    const auto data = readDevice(board, chipSize(), barProgress(*this));
+    setStoppable(false);
+    auto finish = [this] {
+        ProgressBar1->setCurrentValue(1);
+        showStatusDisplay(false);
+    };
+    if (!data) {
+        finish();
+        tellFailure(*this, QStringLiteral("Read Data"), data.failure());
+        return;
+    }
+    const QString buffer = work().bufferPath();
+    imagefiles::dropLink(buffer);
+    QSaveFile out(buffer);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || out.write(data.value()) != data.value().size() ||
+        !out.commit()) {
+        const QString why = imagefiles::shortWriteReason(out);
+        out.cancelWriting();
+        finish();
+        tellFailure(*this, QStringLiteral("Read Data"),
+                    Failure{tr("The chip was read, but the buffer file %1 cannot be written: %2.").arg(buffer, why)});
+        return;
+    }
+    FileName = buffer;
+    const Status listed = DisplayBuffer();
+    finish();
+    if (!listed)
+        tellFailure(*this, QStringLiteral("Read Data"), listed.failure());
+}
+
+void Form1::Verify_Click()
+{
+    if (!Ready || FileName.isEmpty())
+        return;
+    Busy busy(*this);
+    const QString title = QStringLiteral("Write Data");
+    // The image is read before anything is sent: a file gone since it was listed is
+    // told, and the board is not touched.
+    const auto image = imagefiles::readImage(FileName);
+    if (!image) {
+        tellFailure(*this, title, image.failure());
+        return;
+    }
+    ensurePort();
+    showStatusDisplay(true);
+    ProgressBar1->setMaximumValue(FileLength + 1);
+    setStoppable(true);
+    const auto result = verifyDevice(board, image.value(), barProgress(*this));
+    setStoppable(false);
+    if (!result) {
+        ProgressBar1->setCurrentValue(1);
+        showStatusDisplay(false);
+        tellFailure(*this, title, result.failure());
+        return;
+    }
+    if (!ending()) {
+        if (const auto &d = result.value()) {
+            prompter().tell(this, title,
+                            QStringLiteral("It isn't the same : ") + hexNumber(d->address) +
+                                QStringLiteral(" h expexted ") + hexNumber(d->expected) + QStringLiteral("h read ") +
+                                hexNumber(d->read) + QStringLiteral("h"),
+                            Prompter::NoIcon);
+        } else {
+            prompter().tell(this, title, QStringLiteral("Equal."), Prompter::NoIcon);
+        }
+    }
+    ProgressBar1->setCurrentValue(1);
+    showStatusDisplay(false);
+}
+
+void Form1::WriteData_Click()
+{
+    if (!Ready || FileName.isEmpty())
+        return;
+    const QString title = QStringLiteral("Write Data");
+    if (prompter().message(this, title, kAreYouSure, Prompter::OkCancel, Prompter::Warning, Prompter::Cancel) !=
+        Prompter::Ok) {
+        showStatusDisplay(false);
+        return;
+    }
+    showStatusDisplay(true);
+    Busy busy(*this);
+    QCoreApplication::processEvents();
+    auto finish = [this] {
+        ProgressBar1->setCurrentValue(1);
+        showStatusDisplay(false);
+    };
+    const auto image = imagefiles::readImage(FileName);
+    if (!image) {
+        finish();
+        tellFailure(*this, title, image.failure());
+        return;
+    }
+    ensurePort();
+    ProgressBar1->setMaximumValue(FileLength);
+    setStoppable(true);
+    const auto result = writeDevice(board, image.value(), chipSize(), barProgress(*this), [&](const Mismatch &m) {
+        if (!ending())
+            prompter().tell(this, title,
+                            QStringLiteral("Error in ") + hexNumber(m.address) + QStringLiteral("h : write ") +
+                                hexNumber(m.written) + QStringLiteral("h read ") + hexNumber(m.read) +
+                                QStringLiteral("h"),
+                            Prompter::NoIcon);
+    });
+    setStoppable(false);
+    ProgressBar1->setCurrentValue(1);
+    if (!result) {
+        showStatusDisplay(false);
+        tellFailure(*this, title, result.failure());
+        return;
+    }
+    if (!ending()) {
+        if (result.value().mismatches == 0)
+            prompter().tell(this, title, QStringLiteral("Device was succesfully programmed."), Prompter::Information);
+        else
+            prompter().tell(this, title, QStringLiteral("Some errors are occurred."), Prompter::Critical);
+    }
+    showStatusDisplay(false);
+}
+
+void Form1::ChipErase_Click()
+{
+    if (!Ready)
+        return;
+    Busy busy(*this);
+    if (prompter().message(this, QStringLiteral("Erase Chip"), kAreYouSure, Prompter::OkCancel, Prompter::Warning,
+                           Prompter::Cancel) != Prompter::Ok)
+        return;
+    ensurePort();
+    board.eraseChip();
+}
+
+// The lock-bit commands: the explanation in Msg, one confirmation, then "1" once per
+// lock bit to program.
+void Form1::lockBitCommand(const QString &text, int times)
+{
+    if (!Ready)
+        return;
+    Busy busy(*this);
+    Msg = text;
+    if (prompter().message(this, QStringLiteral("Program Lock Bit 1"), Msg + kParagraph + kAreYouSure,
+                           Prompter::OkCancel, Prompter::Warning, Prompter::Cancel) != Prompter::Ok)
+        return;
+    ensurePort();
+    for (int i = 0; i < times; ++i)
+        board.programLockBit();
+}
+
+void Form1::mnuLockBit1_Click()
+{
+    lockBitCommand(kProtection);
+}
+
+void Form1::mnuLockBit2_Click()
+{
+    lockBitCommand(kLockBit2);
+}
+
+void Form1::mnuLockBit3_Click()
+{
+    lockBitCommand(kLockBit3);
+}
+
+// All three lock bits: one confirmation with the strongest text, then as if the three
+// items had been chosen one after another.
+void Form1::mnuAllLockBits_Click()
+{
+    lockBitCommand(kLockBit3, 3);
+}

@@ -1,0 +1,123 @@
+// Blank check, Read, Verify and Write over the board's command set.
+#include "operations.h"
+
+#include <QObject>
+
+QString hexNumber(int value)
+{
+    return QString::number(value, 16).toUpper();
+}
+
+bool replyEquals(const QByteArray &reply, quint8 expected)
+{
+    if (reply.isEmpty())
+        return expected == 0;
+    return reply.size() == 1 && quint8(reply.at(0)) == expected;
+}
+
+Failure operationFailure(const QString &operation, int address, const Failure &why, int port)
+{
+    const QString where = hexNumber(address) + QLatin1Char('h');
+    switch (why.kind) {
+    case Failure::Stopped:
+        return Failure{QObject::tr("%1 stopped by the user at address %2.").arg(operation, where), why.kind};
+    case Failure::PortLost:
+        return Failure{QObject::tr("%1 stopped at address %2: %3.\n\nCheck the cable and the serial adapter; the "
+                                   "port is opened again at the next command.")
+                           .arg(operation, where, why.message),
+                       why.kind};
+    default:
+        return Failure{QObject::tr("%1 stopped at address %2: %3.\n\nCheck that the board is powered, that its cable "
+                                   "is connected, and that %4 is the board's port.")
+                           .arg(operation, where, why.message, portLabel(port)),
+                       why.kind};
+    }
+}
+
+namespace {
+Failure fail(BoardCommands &board, const char *operation, int address, const Failure &why)
+{
+    return operationFailure(QObject::tr(operation), address, why, board.link().portNumber());
+}
+}  // namespace
+
+Result<bool> blankCheck(BoardCommands &board, int chipSize, const Progress &progress)
+{
+    if (Status s = board.resetAddress(); !s)
+        return fail(board, "Blank check", 0, s.failure());
+    const int groups = chipSize / 4;
+    progress.maximum(groups);
+    for (int g = 1; g <= groups; ++g) {
+        progress.value(g);
+        auto reply = board.readFour();
+        if (!reply)
+            return fail(board, "Blank check", (g - 1) * 4, reply.failure());
+        // The first four bytes are the group; anything after them is dropped with it.
+        if (reply.value().left(4) != QByteArray(4, char(0xFF)))
+            return false;
+    }
+    return true;
+}
+
+Result<QByteArray> readDevice(BoardCommands &board, int chipSize, const Progress &progress)
+{
+    if (Status s = board.resetAddress(); !s)
+        return fail(board, "Read", 0, s.failure());
+    progress.maximum(chipSize);
+    progress.value(1);
+    QByteArray data;
+    data.reserve(chipSize);
+    for (int i = 1; i <= chipSize; ++i) {
+        auto reply = board.readNext();
+        if (!reply)
+            return fail(board, "Read", i - 1, reply.failure());
+        // A second byte for the same request is dropped, so later bytes keep their place.
+        data.append(char(BoardCommands::firstByte(reply.value())));
+        progress.value(i);
+    }
+    return data;
+}
+
+Result<std::optional<Difference>> verifyDevice(BoardCommands &board, const QByteArray &image,
+                                               const Progress &progress)
+{
+    if (Status s = board.resetAddress(); !s)
+        return fail(board, "Verify", 0, s.failure());
+    double value = 1;
+    progress.value(value);
+    for (int a = 0; a < image.size(); ++a) {
+        auto reply = board.readNext();
+        if (!reply)
+            return fail(board, "Verify", a, reply.failure());
+        const quint8 expected = quint8(image.at(a));
+        if (!replyEquals(reply.value(), expected))
+            return std::optional<Difference>(Difference{a, expected, BoardCommands::firstByte(reply.value())});
+        progress.value(++value);
+    }
+    return std::optional<Difference>();
+}
+
+Result<WriteOutcome> writeDevice(BoardCommands &board, const QByteArray &image, int chipSize,
+                                 const Progress &progress, const std::function<void(const Mismatch &)> &onMismatch)
+{
+    if (Status s = board.resetAddress(); !s)
+        return fail(board, "Write", 0, s.failure());
+    WriteOutcome out;
+    const int n = std::min<int>(image.size(), chipSize);
+    for (int a = 0; a < n; ++a) {
+        const quint8 data = quint8(image.at(a));
+        auto reply = board.writeByte(data);
+        if (!reply)
+            return fail(board, "Write", a, reply.failure());
+        if (!replyEquals(reply.value(), data)) {
+            ++out.mismatches;
+            if (onMismatch)
+                onMismatch(Mismatch{a, data, BoardCommands::firstByte(reply.value())});
+        }
+        if (Status s = board.nextAddress(); !s)
+            return fail(board, "Write", a, s.failure());
+        ++out.written;
+        progress.value(a + 1);
+    }
+    return out;
+}

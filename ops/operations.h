@@ -1,0 +1,58 @@
+// Device operations as plain functions over the board's command set: each sends exactly
+// its sequence, waits for each reply with a deadline, reports progress through a sink,
+// and fails with the operation, the address reached and what to check.
+#pragma once
+
+#include "boardcommands.h"
+
+#include <QByteArray>
+#include <functional>
+#include <optional>
+
+// Progress of an operation; either function may be empty.
+struct Progress {
+    std::function<void(double)> setMaximum;
+    std::function<void(double)> setValue;
+    void maximum(double m) const { if (setMaximum) setMaximum(m); }
+    void value(double v) const { if (setValue) setValue(v); }
+};
+
+// "<Operation> stopped at address 1A2h: <why>." with a hint on what to check.
+Failure operationFailure(const QString &operation, int address, const Failure &why, int port);
+
+// Blank check: "Z", then "RIRIRIRI" per group of four until a group holds data.
+// True when every byte read FF.
+Result<bool> blankCheck(BoardCommands &board, int chipSize, const Progress &progress);
+
+// Read: "Z", then "RI" per byte; the chip's bytes (exactly chipSize of them).
+Result<QByteArray> readDevice(BoardCommands &board, int chipSize, const Progress &progress);
+
+struct Difference {
+    int address;
+    quint8 expected;
+    quint8 read;
+};
+// Verify: "Z", then "RI" per image byte up to the first difference.
+Result<std::optional<Difference>> verifyDevice(BoardCommands &board, const QByteArray &image,
+                                               const Progress &progress);
+
+struct Mismatch {
+    int address;
+    quint8 written;
+    quint8 read;
+};
+struct WriteOutcome {
+    int written = 0;
+    int mismatches = 0;
+};
+// Write: "Z", then per byte "W", the data byte, the read-back, "I"; at most chipSize
+// bytes. `onMismatch` runs for each byte read back different, before the write goes on.
+Result<WriteOutcome> writeDevice(BoardCommands &board, const QByteArray &image, int chipSize,
+                                 const Progress &progress, const std::function<void(const Mismatch &)> &onMismatch);
+
+// A reply compared with one expected byte: equal only when it is exactly that byte
+// (an empty reply stands for 00).
+bool replyEquals(const QByteArray &reply, quint8 expected);
+
+// Hex as the messages write it: upper case, no leading zeros.
+QString hexNumber(int value);

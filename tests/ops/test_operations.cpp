@@ -1,0 +1,289 @@
+// The device operations' exchanges against the emulated board: the exact bytes on the
+// wire, the replies as taken, and a clean end on a silent or misbehaving board.
+#include "emurig.h"
+#include "operations.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+
+namespace {
+struct Rig {
+    EmuRig rig;
+    SerialLink link;
+    BoardCommands board{link};
+    std::shared_ptr<BoardEngine> engine;
+    explicit Rig(BoardConfig cfg)
+    {
+        engine = rig.add("/dev/ttyS1", cfg);
+        link.setOpener(rig.opener());
+        link.open();
+    }
+    // Every byte sent, as written (the board may not have handled the last ones yet).
+    QByteArray wire() const { return rig.port->writes().join(); }
+};
+
+BoardConfig chip(const char *name, const QByteArray &image = {})
+{
+    BoardConfig c = *BoardConfig::forChip(name);
+    c.image = image;
+    return c;
+}
+
+QByteArray pattern(int n)
+{
+    QByteArray d(n, 0);
+    for (int i = 0; i < n; ++i)
+        d[i] = char((i * 31 + 7) & 0xFF);
+    return d;
+}
+
+QByteArray repeat(const QByteArray &unit, int n)
+{
+    QByteArray out;
+    for (int i = 0; i < n; ++i)
+        out += unit;
+    return out;
+}
+}  // namespace
+
+class TestOperations : public QObject {
+    Q_OBJECT
+private slots:
+    void readWire_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("size");
+        QTest::newRow("89C51") << "89c51" << 4096;
+        QTest::newRow("89C52") << "89c52" << 8192;
+    }
+    void readWire()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, size);
+        const QByteArray content = pattern(size);
+        Rig r(chip(name.toLatin1(), content));
+        double top = 0;
+        auto data = readDevice(r.board, size, Progress{[&](double m) { top = m; }, {}});
+        QVERIFY(data.ok());
+        QCOMPARE(data.value(), content);
+        QCOMPARE(top, double(size));
+        QCOMPARE(r.wire(), "Z" + repeat("RI", size));  // 1 + 2N bytes
+        QCOMPARE(r.rig.port->writes().size(), 1 + size);  // each "RI" is one write
+        QVERIFY(r.engine->unexpected().isEmpty());
+    }
+
+    void readTakesFirstOfTwoAndStrayByte()
+    {
+        BoardConfig c = chip("89c51", pattern(4096));
+        c.doubleReply = 10;  // the 10th reply comes twice
+        Rig r(c);
+        auto data = readDevice(r.board, 4096, {});
+        QVERIFY(data.ok());
+        // Both copies arrive together: the first is stored, the second dropped with it,
+        // so no later byte shifts.
+        QCOMPARE(data.value(), pattern(4096));
+
+        BoardConfig s = chip("89c51", pattern(4096));
+        s.strayByte = 0xAA;
+        Rig stray(s);
+        QTest::qWait(5);
+        auto d2 = readDevice(stray.board, 4096, {});
+        QVERIFY(d2.ok());
+        // The stray byte is taken as the first reply; the true reply that came with it is
+        // dropped, so the rest of the image is in step again.
+        QCOMPARE(quint8(d2.value().at(0)), quint8(0xAA));
+        QCOMPARE(d2.value().mid(1), pattern(4096).mid(1));
+    }
+
+    void emptyReplyIsZero()
+    {
+        QVERIFY(replyEquals(QByteArray(), 0x00));
+        QVERIFY(!replyEquals(QByteArray(), 0x01));
+        QVERIFY(replyEquals(QByteArray(1, '\0'), 0x00));
+        QVERIFY(!replyEquals(QByteArray("\x05\x05", 2), 0x05));  // two bytes never equal one
+        QCOMPARE(BoardCommands::firstByte(QByteArray()), quint8(0));
+    }
+
+    void blankCheckGroups_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("dataAt");  // -1: erased
+        QTest::addColumn<int>("groups");
+        QTest::addColumn<bool>("blank");
+        QTest::newRow("erased 89C51") << "89c51" << -1 << 1024 << true;
+        QTest::newRow("erased 89C52") << "89c52" << -1 << 2048 << true;
+        QTest::newRow("last byte 89C51") << "89c51" << 0x0FFF << 1024 << false;
+        QTest::newRow("last byte 89C52") << "89c52" << 0x1FFF << 2048 << false;
+        QTest::newRow("first byte") << "89c52" << 0 << 1 << false;
+        QTest::newRow("a 00 in group 3") << "89c52" << 10 << 3 << false;
+    }
+    void blankCheckGroups()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, dataAt);
+        QFETCH(int, groups);
+        QFETCH(bool, blank);
+        BoardConfig c = chip(name.toLatin1());
+        if (dataAt >= 0) {
+            c.image = QByteArray(dataAt + 1, char(0xFF));
+            c.image[dataAt] = 0x00;
+        }
+        Rig r(c);
+        int last = 0;
+        auto result = blankCheck(r.board, c.size, Progress{{}, [&](double v) { last = int(v); }});
+        QVERIFY(result.ok());
+        QCOMPARE(result.value(), blank);
+        QCOMPARE(r.wire(), "Z" + repeat("RIRIRIRI", groups));
+        QCOMPARE(last, groups);
+    }
+
+    void verify()
+    {
+        QByteArray chipData = pattern(8192);
+        QByteArray image = chipData.left(1000);
+        Rig equal(chip("89c52", chipData));
+        auto same = verifyDevice(equal.board, image, {});
+        QVERIFY(same.ok() && !same.value().has_value());
+        QCOMPARE(equal.wire(), "Z" + repeat("RI", 1000));  // only the image's length
+
+        // The worked example: 3C expected at 1A2, 00 on the chip.
+        image = chipData.left(0x400);
+        image[0x1A2] = 0x3C;
+        chipData[0x1A2] = 0x00;
+        Rig diff(chip("89c52", chipData));
+        auto d = verifyDevice(diff.board, image, {});
+        QVERIFY(d.ok() && d.value().has_value());
+        QCOMPARE(d.value()->address, 0x1A2);
+        QCOMPARE(d.value()->expected, quint8(0x3C));
+        QCOMPARE(d.value()->read, quint8(0x00));
+        QCOMPARE(diff.wire(), "Z" + repeat("RI", 0x1A2 + 1));
+
+        // Empty image: nothing asked.
+        Rig none(chip("89c52"));
+        auto e = verifyDevice(none.board, QByteArray(), {});
+        QVERIFY(e.ok() && !e.value().has_value());
+        QCOMPARE(none.wire(), QByteArray("Z"));
+
+        // Two bytes for one request are a difference.
+        BoardConfig dbl = chip("89c52", pattern(100));
+        dbl.doubleReply = 5;
+        Rig two(dbl);
+        QTest::qWait(1);
+        auto t = verifyDevice(two.board, pattern(100), {});
+        QVERIFY(t.ok() && t.value().has_value());
+        QCOMPARE(t.value()->address, 4);
+    }
+
+    void writeWire()
+    {
+        const QByteArray image = pattern(100);
+        Rig r(chip("89c52"));
+        int progressEnd = 0;
+        auto w = writeDevice(r.board, image, 8192, Progress{{}, [&](double v) { progressEnd = int(v); }}, {});
+        QVERIFY(w.ok());
+        QCOMPARE(w.value().written, 100);
+        QCOMPARE(w.value().mismatches, 0);
+        QByteArray expected("Z");
+        for (char b : image)
+            expected += QByteArray("W") + b + "I";
+        QCOMPARE(r.wire(), expected);  // 1 + 3n
+        QCOMPARE(r.engine->memory().left(100), image);
+        QCOMPARE(progressEnd, 100);
+        // "W" and the data byte are separate writes.
+        QCOMPARE(r.rig.port->writes().mid(1, 3), (QList<QByteArray>{"W", image.left(1), "I"}));
+    }
+
+    void writeLongerAndShorterThanChip()
+    {
+        Rig r(chip("89c51"));
+        auto w = writeDevice(r.board, pattern(8192), 4096, {}, {});
+        QVERIFY(w.ok());
+        QCOMPARE(w.value().written, 4096);
+        QCOMPARE(r.wire().size(), 1 + 3 * 4096);
+        QCOMPARE(r.engine->memory(), pattern(4096));
+
+        BoardConfig c = chip("89c52", QByteArray(8192, char(0x0F)));
+        Rig shorter(c);
+        auto s = writeDevice(shorter.board, QByteArray(10, char(0x0F)), 8192, {}, {});
+        QVERIFY(s.ok());
+        QCOMPARE(shorter.engine->memory().mid(10), QByteArray(8182, char(0x0F)));  // untouched above the image
+    }
+
+    void mismatchContinuesTheWrite()
+    {
+        // The chip holds 00 at 2: flash cannot set bits again, so 3C reads back as 00.
+        QByteArray held(8192, char(0xFF));
+        held[2] = 0x00;
+        Rig r(chip("89c52", held));
+        QList<Mismatch> seen;
+        QByteArray image = QByteArray::fromHex("11223C4455");
+        auto w = writeDevice(r.board, image, 8192, {}, [&](const Mismatch &m) {
+            seen << m;
+            QCOMPARE(r.wire().right(2), QByteArray("W<"));  // "I" not yet sent while the box is open
+        });
+        QVERIFY(w.ok());
+        QCOMPARE(w.value().written, 5);
+        QCOMPARE(w.value().mismatches, 1);
+        QCOMPARE(seen.size(), 1);
+        QCOMPARE(seen[0].address, 2);
+        QCOMPARE(seen[0].written, quint8(0x3C));
+        QCOMPARE(seen[0].read, quint8(0x00));
+        QCOMPARE(r.engine->memory().left(5), QByteArray::fromHex("1122004455"));
+    }
+
+    void silentBoardEndsCleanly_data()
+    {
+        QTest::addColumn<QString>("op");
+        QTest::newRow("read") << "read";
+        QTest::newRow("write") << "write";
+        QTest::newRow("verify") << "verify";
+        QTest::newRow("blank") << "blank";
+    }
+    void silentBoardEndsCleanly()
+    {
+        QFETCH(QString, op);
+        BoardConfig c = chip("89c52", QByteArray(8192, char(0xFF)));
+        c.silentAfter = 40;  // goes quiet in the middle
+        Rig r(c);
+        Failure f;
+        const QByteArray image(8192, char(0xFF));
+        if (op == "read") {
+            auto x = readDevice(r.board, 8192, {});
+            QVERIFY(!x.ok());
+            f = x.failure();
+        } else if (op == "write") {
+            auto x = writeDevice(r.board, image, 8192, {}, {});
+            QVERIFY(!x.ok());
+            f = x.failure();
+        } else if (op == "verify") {
+            auto x = verifyDevice(r.board, image, {});
+            QVERIFY(!x.ok());
+            f = x.failure();
+        } else {
+            auto x = blankCheck(r.board, 8192, {});
+            QVERIFY(!x.ok());
+            f = x.failure();
+        }
+        QCOMPARE(f.kind, Failure::TimedOut);
+        const QString where = "address 28h";  // the 41st byte
+        QVERIFY2(f.message.contains(where) && f.message.contains("did not answer") && f.message.contains("Com2"),
+                 qPrintable(f.message));
+    }
+
+    void vanishingPortEndsAtOnce()
+    {
+        BoardConfig c = chip("89c52");
+        c.vanishAfter = 100;
+        Rig r(c);
+        QElapsedTimer t;
+        t.start();
+        auto x = readDevice(r.board, 8192, {});
+        QVERIFY(!x.ok());
+        QCOMPARE(x.failure().kind, Failure::PortLost);
+        QVERIFY(t.elapsed() < 1500);
+        QVERIFY(!r.link.isOpen());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestOperations)
+#include "test_operations.moc"
