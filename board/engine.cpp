@@ -119,6 +119,12 @@ void BoardEngine::reply(qint64 t, quint8 value)
 
 void BoardEngine::process(qint64 t, char c)
 {
+    // Gone after no reply at all: the first byte from the host finds no board.
+    if (m_cfg.vanishAfter == 0) {
+        m_vanished = true;
+        m_in.clear();
+        return;
+    }
     if (m_awaitData) {
         m_awaitData = false;
         const int a = m_addr % m_mem.size();

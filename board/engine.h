@@ -26,7 +26,7 @@ struct BoardConfig {
     int dropReply = -1;     // this reply is never sent
     int wrongAddress = -1;  // reads and read-backs at this address give wrongValue
     quint8 wrongValue = 0x00;
-    int vanishAfter = -1;   // the port disappears after this many replies
+    int vanishAfter = -1;   // the port disappears after this many replies (0: at the first byte)
 
     // Chip presets: "89c51", "89c52", "none".
     static std::optional<BoardConfig> forChip(const QString &name);

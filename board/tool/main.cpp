@@ -1,0 +1,253 @@
+// voralith-board: the programmer board emulator on a pseudo-terminal, for trying the
+// program without hardware. Prints the device path once it answers; runs until signalled.
+#include "engine.h"
+#include "ptyserver.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int sig)
+{
+    const char c = char(sig);
+    const int saved = errno;
+    [[maybe_unused]] ssize_t n = ::write(signalPipe[1], &c, 1);
+    errno = saved;
+}
+
+void fail(const QString &text)
+{
+    std::fprintf(stderr, "voralith-board: %s\n", qPrintable(text));
+}
+
+bool parseCount(const QString &text, int min, int *out)
+{
+    bool ok = false;
+    const int v = text.toInt(&ok, 10);
+    if (!ok || v < min)
+        return false;
+    *out = v;
+    return true;
+}
+
+bool parseHex(const QString &text, int max, int *out)
+{
+    static const QRegularExpression hex(QStringLiteral("^(?:0[xX])?([0-9A-Fa-f]{1,8})[hH]?$"));
+    const auto m = hex.match(text.trimmed());
+    if (!m.hasMatch())
+        return false;
+    const qint64 v = m.captured(1).toLongLong(nullptr, 16);
+    if (v > max)
+        return false;
+    *out = int(v);
+    return true;
+}
+
+// Options to a board configuration; false (with the reason told) on anything malformed.
+bool configure(const QCommandLineParser &p, BoardConfig *cfg)
+{
+    const QString chip = p.value(QStringLiteral("chip"));
+    auto preset = BoardConfig::forChip(chip);
+    if (!preset) {
+        fail(QStringLiteral("--chip takes 89c51, 89c52 or none, not \"%1\"").arg(chip));
+        return false;
+    }
+    *cfg = *preset;
+    const bool noChip = cfg->signature.isEmpty();
+
+    if (p.isSet(QStringLiteral("signature"))) {
+        QString hex = p.value(QStringLiteral("signature"));
+        hex.remove(QRegularExpression(QStringLiteral("[\\s:]")));
+        if (noChip || !QRegularExpression(QStringLiteral("^[0-9A-Fa-f]{6}$")).match(hex).hasMatch()) {
+            fail(noChip ? QStringLiteral("--signature needs a chip; --chip none has none")
+                        : QStringLiteral("--signature takes three bytes in hex, e.g. 1E52FF"));
+            return false;
+        }
+        cfg->signature = QByteArray::fromHex(hex.toLatin1());
+    }
+    if (p.isSet(QStringLiteral("size"))) {
+        if (noChip || !parseCount(p.value(QStringLiteral("size")), 1, &cfg->size) || cfg->size > 65536) {
+            fail(noChip ? QStringLiteral("--size needs a chip; --chip none has none")
+                        : QStringLiteral("--size takes a flash size in bytes from 1 to 65536"));
+            return false;
+        }
+    }
+    if (p.isSet(QStringLiteral("image"))) {
+        const QString name = p.value(QStringLiteral("image"));
+        QFile f(name);
+        if (!f.open(QIODevice::ReadOnly)) {
+            fail(QStringLiteral("the image %1 cannot be read: %2").arg(name, f.errorString()));
+            return false;
+        }
+        cfg->image = f.readAll();
+        if (cfg->image.size() > cfg->size) {
+            fail(QStringLiteral("the image %1 holds %2 bytes, more than the chip's %3")
+                     .arg(name)
+                     .arg(cfg->image.size())
+                     .arg(cfg->size));
+            return false;
+        }
+    }
+    cfg->paced = p.isSet(QStringLiteral("paced"));
+    cfg->programmingTime = p.isSet(QStringLiteral("programming-time"));
+
+    struct Count {
+        const char *name;
+        int min;
+        int *field;
+    };
+    for (const Count &c : {Count{"silent-after", 0, &cfg->silentAfter}, Count{"double-reply", 1, &cfg->doubleReply},
+                           Count{"drop-reply", 1, &cfg->dropReply}, Count{"vanish-after", 0, &cfg->vanishAfter}}) {
+        const QString opt = QString::fromLatin1(c.name);
+        if (p.isSet(opt) && !parseCount(p.value(opt), c.min, c.field)) {
+            fail(QStringLiteral("--%1 takes a whole number from %2 up, not \"%3\"").arg(opt).arg(c.min).arg(p.value(opt)));
+            return false;
+        }
+    }
+    if (p.isSet(QStringLiteral("stray-byte")) && !parseHex(p.value(QStringLiteral("stray-byte")), 0xFF, &cfg->strayByte)) {
+        fail(QStringLiteral("--stray-byte takes one byte in hex, e.g. 55"));
+        return false;
+    }
+    if (p.isSet(QStringLiteral("wrong-byte"))) {
+        const QStringList parts = p.value(QStringLiteral("wrong-byte")).split(QLatin1Char('='));
+        int value = 0;
+        if (parts.size() != 2 || !parseHex(parts[0], 0xFFFF, &cfg->wrongAddress) || !parseHex(parts[1], 0xFF, &value)) {
+            fail(QStringLiteral("--wrong-byte takes ADDRESS=VALUE in hex, e.g. 1A2=00"));
+            return false;
+        }
+        cfg->wrongValue = quint8(value);
+    }
+    return true;
+}
+
+bool saveMemory(const QString &name, const QByteArray &memory)
+{
+    QSaveFile f(name);
+    if (!f.open(QIODevice::WriteOnly) || f.write(memory) != memory.size() || !f.commit()) {
+        fail(QStringLiteral("the memory could not be saved to %1: %2").arg(name, f.errorString()));
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("voralith-board"));
+
+    QCommandLineParser p;
+    p.setApplicationDescription(QStringLiteral(
+        "Emulates the programmer board on a pseudo-terminal. Prints the device path on stdout once the board "
+        "answers, then runs until SIGTERM or SIGINT (Ctrl+C).\n"
+        "Counts are of replies (bytes the board sends for R, S and W), from 1."));
+    p.addHelpOption();
+    p.addOptions({
+        {QStringLiteral("chip"), QStringLiteral("Chip in the socket: 89c51, 89c52 or none (default 89c52, erased)."),
+         QStringLiteral("CHIP"), QStringLiteral("89c52")},
+        {QStringLiteral("signature"), QStringLiteral("Signature bytes at 30h..32h, three bytes in hex (e.g. 1E52FF)."),
+         QStringLiteral("HEX")},
+        {QStringLiteral("size"), QStringLiteral("Flash size in bytes."), QStringLiteral("N")},
+        {QStringLiteral("image"), QStringLiteral("Initial flash content from address 0; the rest is erased."),
+         QStringLiteral("FILE")},
+        {QStringLiteral("paced"), QStringLiteral("Take the time of a 9600-baud line: about 1.04 ms per byte each way.")},
+        {QStringLiteral("programming-time"),
+         QStringLiteral("Take real programming and erase times; later commands wait until they are done.")},
+        {QStringLiteral("silent-after"), QStringLiteral("Send N replies, then nothing (0: silent from the start)."),
+         QStringLiteral("N")},
+        {QStringLiteral("stray-byte"), QStringLiteral("One unasked byte waiting before the first command."),
+         QStringLiteral("HEX")},
+        {QStringLiteral("double-reply"), QStringLiteral("Send reply N twice."), QStringLiteral("N")},
+        {QStringLiteral("drop-reply"), QStringLiteral("Never send reply N."), QStringLiteral("N")},
+        {QStringLiteral("wrong-byte"), QStringLiteral("Reads and read-backs at ADDR give VALUE (both hex)."),
+         QStringLiteral("ADDR=VALUE")},
+        {QStringLiteral("vanish-after"),
+         QStringLiteral("The device disappears after N replies (0: at the first byte received)."),
+         QStringLiteral("N")},
+        {QStringLiteral("link"), QStringLiteral("Make PATH a symbolic link to the device (replaced if it is one); "
+                                                "printed instead of the device and removed on exit."),
+         QStringLiteral("PATH")},
+        {QStringLiteral("log"), QStringLiteral("Write every byte received to FILE, raw."), QStringLiteral("FILE")},
+        {QStringLiteral("save"), QStringLiteral("Write the flash memory to FILE on exit."), QStringLiteral("FILE")},
+    });
+    if (!p.parse(app.arguments())) {
+        fail(p.errorText());
+        return 2;
+    }
+    if (p.isSet(QStringLiteral("help")))
+        p.showHelp(0);
+    if (!p.positionalArguments().isEmpty()) {
+        fail(QStringLiteral("unexpected argument \"%1\" (see --help)").arg(p.positionalArguments().first()));
+        return 2;
+    }
+    BoardConfig cfg;
+    if (!configure(p, &cfg))
+        return 2;
+
+    // Signals arrive through a pipe so the exit runs in the event loop, not in a handler.
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        fail(QStringLiteral("no signal pipe"));
+        return 1;
+    }
+    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [] {
+        char c;
+        while (::read(signalPipe[0], &c, 1) > 0) {
+        }
+        QCoreApplication::quit();
+    });
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(sig, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    std::unique_ptr<QFile> log;
+    if (p.isSet(QStringLiteral("log"))) {
+        log = std::make_unique<QFile>(p.value(QStringLiteral("log")));
+        if (!log->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+            fail(QStringLiteral("the log %1 cannot be written: %2").arg(log->fileName(), log->errorString()));
+            return 1;
+        }
+    }
+
+    auto engine = std::make_shared<BoardEngine>(cfg);
+    PtyServer server(engine);
+    if (log) {
+        QObject::connect(&server, &PtyServer::received, &app, [&log](const QByteArray &bytes) {
+            log->write(bytes);
+        });
+    }
+    QObject::connect(&server, &PtyServer::vanished, &app,
+                     [] { fail(QStringLiteral("the device has vanished, as asked (--vanish-after)")); });
+    if (Status s = server.start(p.value(QStringLiteral("link"))); !s) {
+        fail(s.message());
+        return 1;
+    }
+
+    // Only now: a command sent before the board is served would be lost.
+    std::printf("%s\n", qPrintable(server.path()));
+    std::fflush(stdout);
+
+    app.exec();
+
+    server.stop();
+    if (p.isSet(QStringLiteral("save")) && !saveMemory(p.value(QStringLiteral("save")), engine->memory()))
+        return 1;
+    return 0;
+}
