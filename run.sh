@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Builds Voralith and opens it with Com2 on the board emulator (an erased AT89C52 on a
+# pseudo-terminal), for this run only; the emulator stops when the program exits.
+set -euo pipefail
+cd "$(dirname "$0")"
+
+packages=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libgl-dev
+          xvfb xauth x11-utils imagemagick fonts-liberation fonts-dejavu-core)
+
+install_missing() {
+    local missing=()
+    for p in "${packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=()
+    if [ "$(id -u)" -ne 0 ]; then
+        if command -v sudo >/dev/null; then sudo=(sudo); else
+            echo "These packages are missing: ${missing[*]}. Install them as root, then run $0 again." >&2
+            exit 1
+        fi
+    fi
+    "${sudo[@]}" apt-get update
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+}
+
+build() {
+    cmake -S . -B build -G Ninja
+    cmake --build build
+}
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+    echo "No display: Voralith is a desktop program. Run ./run.sh from a terminal in a desktop" >&2
+    echo "session, or on a machine without one try: xvfb-run ./run.sh" >&2
+    exit 1
+fi
+
+install_missing
+build
+
+out=$(mktemp)
+build/voralith-board --chip 89c52 --link "$PWD/build/board-link" >"$out" &
+board=$!
+stop_board() {
+    kill "$board" 2>/dev/null || true
+    wait "$board" 2>/dev/null || true
+    rm -f "$out"
+}
+trap stop_board EXIT
+
+# The emulator prints its device once it answers; a command sent earlier would be lost.
+device=""
+for _ in $(seq 100); do
+    if IFS= read -r line <"$out"; then device=$line; break; fi
+    kill -0 "$board" 2>/dev/null || { echo "The board emulator did not start." >&2; exit 1; }
+    sleep 0.1
+done
+[ -n "$device" ] || { echo "The board emulator did not report its device in time." >&2; exit 1; }
+
+echo "Board emulator (erased AT89C52) on $device; Com2 points there for this run."
+status=0
+build/voralith --com 2="$device" || status=$?
+exit "$status"
