@@ -147,6 +147,13 @@ Status SerialLink::send(const QByteArray &command)
     return {};
 }
 
+void SerialLink::drain()
+{
+    QDeadlineTimer limit(timeouts::reply);
+    while (isOpen() && m_device->bytesToWrite() > 0 && !limit.hasExpired())
+        m_device->waitForBytesWritten(int(limit.remainingTime()));
+}
+
 int SerialLink::countReceived() const
 {
     return isOpen() ? int(m_device->bytesAvailable()) : 0;

@@ -42,6 +42,8 @@ public:
     Status ensureOpen();
 
     Status send(const QByteArray &command);
+    // Waits until what was sent has left (before a close that would drop it).
+    void drain();
     int countReceived() const;
     QByteArray takeReceived();
 
