@@ -1,5 +1,7 @@
 // voralith-cli against voralith-board on a pseudo-terminal: what it prints, its exit
 // codes, and the files and chip it leaves.
+#include "boardtool.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -7,28 +9,6 @@
 #include <QTest>
 
 namespace {
-struct Board {
-    QProcess proc;
-    QString path;
-    explicit Board(const QStringList &args)
-    {
-        proc.start(QStringLiteral(VORALITH_BOARD_PATH), args);
-        QByteArray out;
-        QElapsedTimer t;
-        t.start();
-        while (!out.contains('\n') && t.elapsed() < 10000 && proc.state() != QProcess::NotRunning) {
-            proc.waitForReadyRead(200);
-            out += proc.readAllStandardOutput();
-        }
-        path = QString::fromLocal8Bit(out).trimmed();
-    }
-    ~Board()
-    {
-        proc.terminate();
-        if (!proc.waitForFinished(5000))
-            proc.kill();
-    }
-};
 
 struct Run {
     int code = -1;
@@ -63,11 +43,11 @@ class TestCli : public QObject {
 private slots:
     void identifyNamesTheChip()
     {
-        Board b({"--chip", "89c51"});
+        BoardTool b({"--chip", "89c51"});
         const Run r = cli(b.path, {"identify"});
         QCOMPARE(r.code, 0);
         QCOMPARE(r.out, QByteArray("1E 51 FF\nDevice : Atmel 89C51 (Vpp=12V)\n"));
-        Board none({"--chip", "none"});
+        BoardTool none({"--chip", "none"});
         const Run n = cli(none.path, {"identify"});
         QCOMPARE(n.code, 1);
         QVERIFY(n.out.contains("Device not present or defective."));
@@ -80,7 +60,7 @@ private slots:
         for (int i = 0; i < image.size(); ++i)
             image[i] = char(255 - i);
         const QString in = writeFile(dir.filePath("in.bin"), image);
-        Board b({"--chip", "89c52"});
+        BoardTool b({"--chip", "89c52"});
         QCOMPARE(cli(b.path, {"blank"}).out, QByteArray("Device is erased.\n"));
         // Without --yes and with no answer on standard input, nothing is written.
         QCOMPARE(cli(b.path, {"write", in}).code, 1);
@@ -110,7 +90,7 @@ private slots:
     void refusalsAndFailures()
     {
         QTemporaryDir dir;
-        Board b({"--chip", "89c52"});
+        BoardTool b({"--chip", "89c52"});
         QCOMPARE(cli(b.path, {"frobnicate"}).code, 2);
         QCOMPARE(cli(b.path, {"read"}).code, 2);
         const Run big = cli(b.path, {"verify", writeFile(dir.filePath("big.bin"), QByteArray(8193, 'x'))});
@@ -119,7 +99,7 @@ private slots:
         const Run missing = cli(dir.filePath("no-such-device"), {"identify"});
         QCOMPARE(missing.code, 1);
         QVERIFY(missing.err.contains("does not exist"));
-        Board silent({"--silent-after", "60"});
+        BoardTool silent({"--silent-after", "60"});
         const Run s = cli(silent.path, {"read", dir.filePath("x.bin")});
         QCOMPARE(s.code, 1);
         QVERIFY2(s.err.contains("Read stopped at address 39h"), s.err.constData());  // 3 signature replies first

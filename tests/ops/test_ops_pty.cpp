@@ -2,6 +2,8 @@
 // every byte value through the line discipline, and the board's memory as saved.
 #include "operations.h"
 
+#include "boardtool.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -9,28 +11,6 @@
 #include <QTest>
 
 namespace {
-struct Board {
-    QProcess proc;
-    QString path;
-    explicit Board(const QStringList &args)
-    {
-        proc.start(QStringLiteral(VORALITH_BOARD_PATH), args);
-        QByteArray out;
-        QElapsedTimer t;
-        t.start();
-        while (!out.contains('\n') && t.elapsed() < 10000 && proc.state() != QProcess::NotRunning) {
-            proc.waitForReadyRead(200);
-            out += proc.readAllStandardOutput();
-        }
-        path = QString::fromLocal8Bit(out).trimmed();
-    }
-    ~Board()
-    {
-        proc.terminate();
-        if (!proc.waitForFinished(5000))
-            proc.kill();
-    }
-};
 
 // All 256 byte values, CR, LF, XON, XOFF and the control characters included.
 QByteArray everyValue(int n)
@@ -51,7 +31,7 @@ private slots:
         const QString saved = dir.filePath("memory.bin");
         QByteArray image = everyValue(4096);
         {
-            Board b({"--chip", "89c51", "--save", saved});
+            BoardTool b({"--chip", "89c51", "--save", saved});
             QVERIFY2(!b.path.isEmpty(), "the board tool printed no device");
             SerialLink link;
             link.portMap().mapForThisRun(2, b.path);
@@ -82,7 +62,7 @@ private slots:
 
     void silentBoardOverAPseudoTerminal()
     {
-        Board b({"--silent-after", "100"});
+        BoardTool b({"--silent-after", "100"});
         SerialLink link;
         link.portMap().mapForThisRun(2, b.path);
         link.setPortNumber(2);
