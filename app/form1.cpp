@@ -3,13 +3,7 @@
 // form1_ops.cpp.
 #include "form1.h"
 
-#ifndef VORALITH_NO_ABOUT
 #include "frmabout.h"
-#else
-#include <QIcon>
-static QIcon voralithIcon() { return {}; }
-struct frmAbout { static void showAbout(QWidget *) {} };
-#endif
 #include "identify.h"
 
 #include <QCloseEvent>

@@ -1,12 +1,6 @@
 // Voralith: programs AT89C51/AT89C52 flash microcontrollers through the programmer board.
 #include "form1.h"
-#ifndef VORALITH_NO_ABOUT
 #include "frmabout.h"
-#else
-#include <QIcon>
-static QIcon voralithIcon() { return {}; }
-struct frmAbout { static void showAbout(QWidget *) {} };
-#endif
 #include "version.h"
 
 #include <QApplication>
