@@ -128,6 +128,12 @@ bool configure(const QCommandLineParser &p, BoardConfig *cfg)
             fail(QStringLiteral("--wrong-byte takes ADDRESS=VALUE in hex, e.g. 1A2=00"));
             return false;
         }
+        if (cfg->wrongAddress >= cfg->size) {
+            fail(QStringLiteral("--wrong-byte: address %1h is beyond the chip's %2 bytes")
+                     .arg(QString::number(cfg->wrongAddress, 16).toUpper())
+                     .arg(cfg->size));
+            return false;
+        }
         cfg->wrongValue = quint8(value);
     }
     return true;

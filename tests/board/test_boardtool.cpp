@@ -222,6 +222,7 @@ private slots:
         QTest::newRow("reply 0 cannot be doubled") << QStringList{"--double-reply", "0"};
         QTest::newRow("stray byte too big") << QStringList{"--stray-byte", "100"};
         QTest::newRow("wrong byte without value") << QStringList{"--wrong-byte", "1A2"};
+        QTest::newRow("wrong byte beyond the chip") << QStringList{"--chip", "89c51", "--wrong-byte", "1000=00"};
         QTest::newRow("missing image") << QStringList{"--image", "/nonexistent/in.bin"};
         QTest::newRow("unknown option") << QStringList{"--frobnicate"};
         QTest::newRow("stray argument") << QStringList{"extra"};
