@@ -98,6 +98,11 @@ void Form1::buildControls()
     // condensing keeps "Length (bytes) :" whole in its place.
     ui.setStretch(94);
     client->setFont(ui);
+    // Frames with the caption on their top edge, as the design draws them; the children
+    // keep the positions measured from the frame's own corner.
+    client->setStyleSheet(QStringLiteral(
+        "QGroupBox { border: 1px solid palette(mid); margin-top: 6px; font: 8pt \"Liberation Sans\"; }"
+        "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: 6px; padding: 0 2px; }"));
 
     auto frame = [&](const char *caption, int l, int t, int w, int h) {
         auto *g = new QGroupBox(QString::fromLatin1(caption), client);
@@ -175,6 +180,11 @@ void Form1::buildControls()
     Text1->setFont(mono);
     Text1->setPlainText(QStringLiteral("Voralith for AT89C5x - 7 Dec 2026"));
     Text1->raise();
+
+    // Under a style sheet children no longer take their parent's font: give it to each.
+    for (QWidget *w : client->findChildren<QWidget *>())
+        if (w != Label5 && w != Text1 && !w->testAttribute(Qt::WA_SetFont))
+            w->setFont(ui);
 
     for (QWidget *w : {static_cast<QWidget *>(BlankCheck), static_cast<QWidget *>(ReadData),
                        static_cast<QWidget *>(Verify), static_cast<QWidget *>(WriteData),
