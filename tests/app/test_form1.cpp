@@ -120,6 +120,26 @@ private slots:
         QCOMPARE(w.mnuAllLockBits->text(), QString("Program &All lock bits"));
     }
 
+    void progressBarShowsFractionsAndOddRanges()
+    {
+        ScaledProgressBar bar;
+        bar.setMaximumValue(3.5);  // a 20-byte listing
+        bar.setCurrentValue(3);
+        QCOMPARE(bar.maximumValue(), 3.5);
+        QCOMPARE(bar.maximum(), 28);
+        QCOMPARE(bar.value(), 24);
+        // An empty image: the maximum is below the minimum of 1; the bar stays empty.
+        bar.setMaximumValue(0);
+        bar.setCurrentValue(1);
+        QVERIFY(bar.maximum() > bar.minimum());
+        QCOMPARE(bar.value(), bar.minimum());
+        // An image grown since it was listed: past the maximum the bar is full, not stuck.
+        bar.setMaximumValue(100);
+        bar.setCurrentValue(150);
+        QCOMPARE(bar.value(), bar.maximum());
+        QCOMPARE(bar.currentValue(), 150.0);
+    }
+
     void signatureText_data()
     {
         QTest::addColumn<QByteArray>("reply");
