@@ -4,31 +4,10 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-packages=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libgl-dev
-          xvfb xauth x11-utils imagemagick fonts-liberation fonts-dejavu-core)
+source scripts/setup.sh
 
-install_missing() {
-    local missing=()
-    for p in "${packages[@]}"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-    done
-    [ ${#missing[@]} -eq 0 ] && return 0
-    echo "Installing: ${missing[*]}"
-    local sudo=()
-    if [ "$(id -u)" -ne 0 ]; then
-        if command -v sudo >/dev/null; then sudo=(sudo); else
-            echo "These packages are missing: ${missing[*]}. Install them as root, then run $0 again." >&2
-            exit 1
-        fi
-    fi
-    "${sudo[@]}" apt-get update
-    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
-}
-
-build() {
-    cmake -S . -B build -G Ninja
-    cmake --build build
-}
+install_missing
+build
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
     echo "No display: Voralith is a desktop program. Run ./run.sh from a terminal in a desktop" >&2
@@ -36,8 +15,6 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLAT
     exit 1
 fi
 
-install_missing
-build
 
 out=$(mktemp)
 build/voralith-board --chip 89c52 --link "$PWD/build/board-link" >"$out" &
@@ -59,6 +36,9 @@ done
 [ -n "$device" ] || { echo "The board emulator did not report its device in time." >&2; exit 1; }
 
 echo "Board emulator (erased AT89C52) on $device; Com2 points there for this run."
+# The settings of this demonstration live in the build folder: the user's own saved port
+# and port mappings are neither used nor changed.
+export XDG_CONFIG_HOME="$PWD/build/run-config"
 status=0
 build/voralith --com 2="$device" || status=$?
 exit "$status"
