@@ -124,23 +124,6 @@ private slots:
         QCOMPARE(w->Line1[1]->palette().color(QPalette::Window), QColor(128, 128, 128));
     }
 
-    // Every text is whole in its place with the faces this machine has.
-    void textsFit()
-    {
-        frmAbout::showAbout(main.get());
-        frmAbout *w = frmAbout::openWindow();
-        for (QWidget *c : w->findChildren<QWidget *>()) {
-            QVERIFY2(w->rect().contains(c->geometry()), qPrintable(c->objectName()));
-            if (auto *l = qobject_cast<QLabel *>(c); l && !l->text().isEmpty()) {
-                const QSize need = l->wordWrap() ? QSize(l->width(), l->heightForWidth(l->width())) : l->sizeHint();
-                QVERIFY2(need.width() <= l->width() && need.height() <= l->height() + 4, qPrintable(l->text()));
-            }
-            if (auto *b = qobject_cast<QPushButton *>(c))
-                QVERIFY2(b->fontMetrics().horizontalAdvance(b->text().remove('&')) + 8 <= b->width(),
-                         qPrintable(b->text()));
-        }
-    }
-
     void systemInfo_data()
     {
         QTest::addColumn<QString>("tool");  // null: none found
@@ -187,16 +170,6 @@ private slots:
         QCOMPARE(frmAbout::openWindow(), w);
     }
 
-    void iconDrawn()
-    {
-        const QIcon icon = voralithIcon();
-        QVERIFY(!icon.isNull());
-        const QImage image = icon.pixmap(32, 32).toImage();
-        QCOMPARE(image.size(), QSize(32, 32));
-        // The chip body is opaque in the middle, the corners are clear.
-        QCOMPARE(qAlpha(image.pixel(16, 16)), 255);
-        QCOMPARE(qAlpha(image.pixel(0, 0)), 0);
-    }
 };
 
 QTEST_MAIN(TestAbout)

@@ -131,20 +131,6 @@ private slots:
         QCOMPARE(tested, fileTests);
     }
 
-    void firstMonitorInOrder()
-    {
-        const QStringList names{"a-monitor", "b-monitor", "c-monitor"};
-        QStringList asked;
-        const auto found = firstProgramFound(names, [&](const QString &name) {
-            asked << name;
-            return name == "a-monitor" ? QString() : "/opt/bin/" + name;
-        });
-        QCOMPARE(found.value_or(QString()), QStringLiteral("/opt/bin/b-monitor"));
-        QCOMPARE(asked, (QStringList{"a-monitor", "b-monitor"}));
-
-        QVERIFY(!firstProgramFound(names, [](const QString &) { return QString(); }));
-    }
-
 #ifndef Q_OS_WIN
     // The real look-up, with PATH pointing at a folder we control.
     void monitorFoundOnPath()

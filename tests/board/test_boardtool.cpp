@@ -1,6 +1,7 @@
 // voralith-board end to end: the built tool started as the run command starts it, its
 // printed device opened through the serial link, and its options checked by what they do.
 #include "boardcommands.h"
+#include "boardtool.h"
 #include "seriallink.h"
 
 #include <QElapsedTimer>
@@ -15,40 +16,7 @@
 namespace {
 const QString tool = QStringLiteral(VORALITH_BOARD_PATH);
 
-// The tool running; path is what it printed, empty if it printed nothing in time.
-struct Board {
-    QProcess proc;
-    QString path;
-    explicit Board(const QStringList &args)
-    {
-        proc.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        proc.start(tool, args);
-        QByteArray out;
-        QElapsedTimer t;
-        t.start();
-        while (!out.contains('\n') && t.elapsed() < 10000 && proc.state() != QProcess::NotRunning) {
-            proc.waitForReadyRead(200);
-            out += proc.readAllStandardOutput();
-        }
-        if (out.endsWith('\n') && out.count('\n') == 1)
-            path = QString::fromLocal8Bit(out.chopped(1));
-    }
-    ~Board()
-    {
-        if (proc.state() != QProcess::NotRunning) {
-            proc.kill();
-            proc.waitForFinished(5000);
-        }
-    }
-    // Ends the tool as the run command does; its exit status.
-    int terminate()
-    {
-        proc.terminate();
-        if (!proc.waitForFinished(5000))
-            return -1;
-        return proc.exitStatus() == QProcess::NormalExit ? proc.exitCode() : -1;
-    }
-};
+using Board = BoardTool;
 
 struct Host {
     SerialLink link;
@@ -183,74 +151,6 @@ private slots:
         QCOMPARE(b.terminate(), 0);
     }
 
-    void silentBoardTimesOut()
-    {
-        Board b({"--silent-after", "0"});
-        Host h(b.path);
-        QVERIFY(h.link.open());
-        QElapsedTimer t;
-        t.start();
-        auto r = h.board.readNext();
-        QVERIFY(!r.ok());
-        QCOMPARE(r.failure().kind, Failure::TimedOut);
-        QVERIFY(t.elapsed() >= 1900 && t.elapsed() < 5000);
-        QVERIFY(h.link.isOpen());
-    }
-
-    void interruptSavesToo()
-    {
-        QTemporaryDir dir;
-        Board b({"--save", dir.filePath("m.bin"), "--chip", "89c51"});
-        QVERIFY(!b.path.isEmpty());
-        ::kill(pid_t(b.proc.processId()), SIGINT);
-        QVERIFY(b.proc.waitForFinished(5000));
-        QCOMPARE(b.proc.exitCode(), 0);
-        QCOMPARE(fileContent(dir.filePath("m.bin")), QByteArray(4096, char(0xFF)));
-    }
-
-    void badOptionsAreRefused_data()
-    {
-        QTest::addColumn<QStringList>("args");
-        QTest::newRow("unknown chip") << QStringList{"--chip", "8051"};
-        QTest::newRow("short signature") << QStringList{"--signature", "1E52"};
-        QTest::newRow("signature not hex") << QStringList{"--signature", "1E52GG"};
-        QTest::newRow("signature without chip") << QStringList{"--chip", "none", "--signature", "1E52FF"};
-        QTest::newRow("size 0") << QStringList{"--size", "0"};
-        QTest::newRow("size too big") << QStringList{"--size", "65537"};
-        QTest::newRow("count not a number") << QStringList{"--silent-after", "x"};
-        QTest::newRow("negative count") << QStringList{"--vanish-after", "-1"};
-        QTest::newRow("reply 0 cannot be doubled") << QStringList{"--double-reply", "0"};
-        QTest::newRow("stray byte too big") << QStringList{"--stray-byte", "100"};
-        QTest::newRow("wrong byte without value") << QStringList{"--wrong-byte", "1A2"};
-        QTest::newRow("wrong byte beyond the chip") << QStringList{"--chip", "89c51", "--wrong-byte", "1000=00"};
-        QTest::newRow("missing image") << QStringList{"--image", "/nonexistent/in.bin"};
-        QTest::newRow("unknown option") << QStringList{"--frobnicate"};
-        QTest::newRow("stray argument") << QStringList{"extra"};
-    }
-    void badOptionsAreRefused()
-    {
-        QFETCH(QStringList, args);
-        QProcess p;
-        p.start(tool, args);
-        QVERIFY(p.waitForFinished(5000));
-        QCOMPARE(p.exitCode(), 2);
-        QCOMPARE(p.readAllStandardOutput(), QByteArray());  // no path: nothing to connect to
-        QVERIFY(p.readAllStandardError().startsWith("voralith-board: "));
-    }
-
-    void imageLargerThanChipIsRefused()
-    {
-        QTemporaryDir dir;
-        QFile f(dir.filePath("big.bin"));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QByteArray(4097, 0));
-        f.close();
-        QProcess p;
-        p.start(tool, {"--chip", "89c51", "--image", f.fileName()});
-        QVERIFY(p.waitForFinished(5000));
-        QCOMPARE(p.exitCode(), 2);
-        QVERIFY(p.readAllStandardError().contains("4097"));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestBoardTool)

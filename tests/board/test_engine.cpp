@@ -162,8 +162,6 @@ private slots:
         QCOMPARE(b.e.memory().size(), size);
     }
 
-    void unknownChip() { QVERIFY(!BoardConfig::forChip("8051")); }
-
     void noChipReadsFFAndKeepsNothing()
     {
         BoardConfig cfg = *BoardConfig::forChip("none");
@@ -236,13 +234,6 @@ private slots:
         QCOMPARE(quint8(all.back()), expect);
     }
 
-    void withoutProgrammingTimeNothingWaits()
-    {
-        Bench b;
-        b.e.receive("EW\x11ZR", 0);
-        QCOMPARE(b.e.takeDue(0), QByteArray("\x11\x11"));
-    }
-
     void faults_data()
     {
         QTest::addColumn<QString>("fault");
@@ -289,38 +280,6 @@ private slots:
         }
     }
 
-    void wrongByteAlsoInReadBack()
-    {
-        BoardConfig cfg;
-        cfg.wrongAddress = 2;
-        cfg.wrongValue = 0x00;
-        Bench b(cfg);
-        QCOMPARE(b.send(at(2, "W\x5A")), QByteArray(1, '\0'));
-        QCOMPARE(quint8(b.e.memory().at(2)), quint8(0x5A));  // programmed right, read wrong
-        QCOMPARE(b.send(at(3, "W\x5A")), QByteArray("\x5A"));
-    }
-
-    // The same line time seen through the event loop, as the program sees it.
-    void pacedWriteTakesThreeByteTimes()
-    {
-        BoardConfig cfg;
-        cfg.paced = true;
-        auto engine = std::make_shared<BoardEngine>(cfg);
-        SerialLink link;
-        link.setOpener([&](const QString &, Failure *) {
-            auto p = std::make_unique<EmulatedPort>(engine);
-            p->open(QIODevice::ReadWrite);
-            return p;
-        });
-        QVERIFY(link.open());
-        BoardCommands board(link);
-        QElapsedTimer t;
-        t.start();
-        auto w = board.writeByte(0x3C);
-        const qint64 took = t.nsecsElapsed();
-        QVERIFY(w.ok());
-        QVERIFY2(took >= 3 * BoardEngine::byteTimeNs && took < 50 * ms, qPrintable(QString::number(took)));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestEngine)

@@ -60,20 +60,6 @@ private slots:
 
     void emptyReplyIsZero() { QCOMPARE(BoardCommands::firstByte(QByteArray()), quint8(0)); }
 
-    void silentBoardTimesOut()
-    {
-        BoardConfig cfg;
-        cfg.silentAfter = 0;
-        Rig r(cfg);
-        BoardCommands b(r.link);
-        QElapsedTimer t;
-        t.start();
-        auto reply = b.readNext();
-        QVERIFY(!reply.ok());
-        QCOMPARE(reply.failure().kind, Failure::TimedOut);
-        QVERIFY(t.elapsed() >= 1900 && t.elapsed() < 4000);
-    }
-
     void vanishingPortEndsWait()
     {
         BoardConfig cfg;
@@ -93,20 +79,6 @@ private slots:
         QVERIFY(t.elapsed() < 1000);
         QCOMPARE(lost.count(), 1);
         QVERIFY(!r.link.isOpen());
-    }
-
-    void stopEndsWaitAtOnce()
-    {
-        BoardConfig cfg;
-        cfg.silentAfter = 0;
-        Rig r(cfg);
-        BoardCommands b(r.link);
-        QTimer::singleShot(50, &r.link, [&] { r.link.requestStop(); });
-        QElapsedTimer t;
-        t.start();
-        auto reply = b.readNext();
-        QCOMPARE(reply.failure().kind, Failure::Stopped);
-        QVERIFY(t.elapsed() < 1000);
     }
 
     void portMappingParses()
