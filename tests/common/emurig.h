@@ -6,13 +6,14 @@
 #include "seriallink.h"
 
 #include <QMap>
+#include <QPointer>
 #include <QStringList>
 #include <memory>
 
 struct EmuRig {
     QMap<QString, std::shared_ptr<BoardEngine>> boards;  // device path -> board
     QStringList opened;                                  // every device asked for, in order
-    EmulatedPort *port = nullptr;                        // the port opened last
+    QPointer<EmulatedPort> port;                         // the port opened last, while it exists
 
     std::shared_ptr<BoardEngine> add(const QString &device, BoardConfig cfg = {})
     {

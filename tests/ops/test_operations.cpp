@@ -19,7 +19,7 @@ struct Rig {
         link.open();
     }
     // Every byte sent, as written (the board may not have handled the last ones yet).
-    QByteArray wire() const { return rig.port->writes().join(); }
+    QByteArray wire() const { return rig.port ? rig.port->writes().join() : QByteArray(); }
 };
 
 BoardConfig chip(const char *name, const QByteArray &image = {})

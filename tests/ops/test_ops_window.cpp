@@ -48,7 +48,7 @@ struct Window {
         w->IdentifyDevice_Click();
         wireMark = sent().size();
     }
-    QByteArray sent() const { return rig.port->writes().join(); }
+    QByteArray sent() const { return rig.port ? rig.port->writes().join() : QByteArray(); }
     // Bytes sent since Identify, as written.
     QByteArray wire() const { return sent().mid(wireMark); }
     void openImage(const QByteArray &data)
@@ -340,7 +340,8 @@ private slots:
         QCOMPARE(t.prompts.shown.size(), 1);  // only the question: no message while closing
         QTRY_VERIFY(!t.w->isVisible());
         QVERIFY(!QFile::exists(t.w->work().listingPath()));
-        QVERIFY(t.wire().size() < 1 + 3 * 4000);
+        // The port is gone with the window; the board saw the write end early.
+        QVERIFY(t.engine->receivedLog().size() < t.wireMark + 1 + 3 * 4000);
     }
 };
 
