@@ -59,15 +59,10 @@ QString WorkFolder::listingPath() const
     return m_path + QStringLiteral("/tempfile.$$$");
 }
 
-QString WorkFolder::readTempPath() const
-{
-    return m_path + QStringLiteral("/buffer.bin.reading");
-}
-
 QStringList WorkFolder::removeFiles() const
 {
     QStringList failed;
-    for (const QString &p : {listingPath(), bufferPath(), readTempPath()}) {
+    for (const QString &p : {listingPath(), bufferPath()}) {
         const QFileInfo fi(p);
         if ((fi.exists() || fi.isSymLink()) && !QFile::remove(p))
             failed << p;

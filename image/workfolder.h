@@ -21,7 +21,6 @@ public:
     QString path() const { return m_path; }
     QString bufferPath() const;   // "buffer.bin": what a device read fills
     QString listingPath() const;  // "tempfile.$$$": the hex listing loaded into the view
-    QString readTempPath() const; // a read in progress goes here first
 
     // Shut-down: delete the listing and buffer files if they exist. Returns the paths that
     // exist but could not be deleted.
