@@ -67,6 +67,7 @@ Form1::Form1(Deps deps, QWidget *parent) : QMainWindow(parent), m_deps(std::move
     setWindowIcon(voralithIcon());
     buildControls();
     buildMenus();
+    setCommandGroupEnabled(false);  // until an identification recognises a chip
     // Fixed single border: a minimize box, no maximize box, no resizing.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
@@ -185,11 +186,6 @@ void Form1::buildControls()
     for (QWidget *w : client->findChildren<QWidget *>())
         if (w != Label5 && w != Text1 && !w->testAttribute(Qt::WA_SetFont))
             w->setFont(ui);
-
-    for (QWidget *w : {static_cast<QWidget *>(BlankCheck), static_cast<QWidget *>(ReadData),
-                       static_cast<QWidget *>(Verify), static_cast<QWidget *>(WriteData),
-                       static_cast<QWidget *>(ChipErase)})
-        w->setEnabled(false);
 }
 
 void Form1::buildMenus()
@@ -228,9 +224,6 @@ void Form1::buildMenus()
 
     mnuWhatIsThis = menuBar()->addMenu(QStringLiteral("&?"));
     mnuAbout = item(mnuWhatIsThis, "&About", &Form1::mnuAbout_Click);
-
-    for (QAction *a : {mnuBlankCheck, mnuReadData, mnuVerify, mnuWriteData, mnuChipErase, mnuLockBits->menuAction()})
-        a->setEnabled(false);
 }
 
 void Form1::Form_Load()
