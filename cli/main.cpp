@@ -1,13 +1,12 @@
 // voralith-cli: the device commands from a shell or a script, over the same core as the
 // window. Parses its arguments, calls the operations, prints what they found.
 #include "identify.h"
-#include "imagefiles.h"
+#include "image.h"
 #include "operations.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
-#include <QSaveFile>
 #include <QTextStream>
 #include <cstdio>
 #include <iostream>
@@ -144,26 +143,22 @@ int main(int argc, char **argv)
         auto r = readDevice(board, size, terminalBar("Read"));
         if (!r)
             return fail(r.message());
-        QSaveFile out(args[1]);
-        if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || out.write(r.value()) != size ||
-            !out.commit())
-            return fail(QStringLiteral("%1 cannot be written: %2.").arg(args[1], imagefiles::shortWriteReason(out)));
+        if (Status s = writeFileSafely(args[1], r.value()); !s)
+            return fail(s.message());
         return Done;
     }
 
-    const auto length = imagefiles::sizeOf(args[1]);
-    if (!length)
-        return fail(length.message());
-    if (length.value() > imagefiles::maxImageSize)
-        return fail(QStringLiteral("File is too long ( >8K )."));
-    const auto image = imagefiles::readImage(args[1]);
-    if (!image)
-        return fail(image.message());
+    const auto loaded = loadImage(args[1]);
+    if (!loaded)
+        return fail(loaded.failure().kind == Failure::TooLong && formatForName(args[1]) == ImageFormat::Binary
+                        ? QStringLiteral("File is too long ( >8K ).")
+                        : loaded.message());
+    const QByteArray &image = loaded.value().bytes;
 
     if (cmd == QLatin1String("verify")) {
         Progress bar = terminalBar("Verify");
-        bar.maximum(image.value().size() + 1);
-        auto r = verifyDevice(board, image.value(), bar);
+        bar.maximum(image.size() + 1);
+        auto r = verifyDevice(board, image, bar);
         if (!r)
             return fail(r.message());
         if (const auto &d = r.value()) {
@@ -178,8 +173,8 @@ int main(int argc, char **argv)
     if (!confirm(QStringLiteral("Are you sure ?"), p.isSet(yes)))
         return Failed;
     Progress bar = terminalBar("Write");
-    bar.maximum(std::min<int>(image.value().size(), size));
-    auto r = writeDevice(board, image.value(), size, bar, [](const Mismatch &m) {
+    bar.maximum(std::min<int>(image.size(), size));
+    auto r = writeDevice(board, image, size, bar, [](const Mismatch &m) {
         std::fprintf(stderr, "Error in %sh : write %sh read %sh\n", qPrintable(hexNumber(m.address)),
                      qPrintable(hexNumber(m.written)), qPrintable(hexNumber(m.read)));
     });

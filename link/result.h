@@ -10,7 +10,8 @@
 struct Failure {
     // Why a wait for the board ended without its reply; the operations word their
     // message after it (a stop asked for by the user is not a fault of the board).
-    enum Kind { Error, TimedOut, PortLost, Stopped };
+    // Refused and TooLong: an image file that cannot be programmed as it is.
+    enum Kind { Error, TimedOut, PortLost, Stopped, Refused, TooLong };
     QString message;  // what happened, where, and what to check; shown to the user as it is
     Kind kind = Error;
 };

@@ -1,7 +1,8 @@
 # Shared by run.sh and test.sh: installs the Debian packages that are missing (apt-get
 # update first, only when something is missing) and builds into ./build.
 packages=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libgl-dev
-          xvfb xauth x11-utils imagemagick fonts-liberation fonts-dejavu-core)
+          xvfb xauth x11-utils imagemagick fonts-liberation fonts-dejavu-core
+          binutils)
 
 install_missing() {
     local missing=()
