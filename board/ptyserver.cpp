@@ -13,6 +13,9 @@
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#ifdef Q_OS_LINUX
+#include <sys/timerfd.h>
+#endif
 
 namespace {
 QString systemError(const char *what)
@@ -27,11 +30,36 @@ PtyServer::PtyServer(std::shared_ptr<BoardEngine> engine, QObject *parent)
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &PtyServer::pump);
+#ifdef Q_OS_LINUX
+    m_timerFd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (m_timerFd >= 0) {
+        m_timerNotifier = new QSocketNotifier(m_timerFd, QSocketNotifier::Read, this);
+        connect(m_timerNotifier, &QSocketNotifier::activated, this, [this] {
+            quint64 expirations = 0;
+            [[maybe_unused]] ssize_t n = ::read(m_timerFd, &expirations, sizeof expirations);
+            pump();
+        });
+    }
+#endif
 }
 
 PtyServer::~PtyServer()
 {
     stop();
+    delete m_timerNotifier;
+    if (m_timerFd >= 0)
+        ::close(m_timerFd);
+}
+
+void PtyServer::stopTimer()
+{
+    m_timer.stop();
+#ifdef Q_OS_LINUX
+    if (m_timerFd >= 0) {
+        const itimerspec off{};
+        ::timerfd_settime(m_timerFd, 0, &off, nullptr);
+    }
+#endif
 }
 
 Status PtyServer::start(const QString &linkPath)
@@ -96,7 +124,7 @@ Status PtyServer::start(const QString &linkPath)
 
 void PtyServer::stop()
 {
-    m_timer.stop();
+    stopTimer();
     delete m_readNotifier;
     m_readNotifier = nullptr;
     delete m_writeNotifier;
@@ -201,7 +229,7 @@ void PtyServer::pump()
     if (m_engine->vanished() && m_engine->nextEventNs() < 0) {
         if (!m_vanishing) {
             m_vanishing = true;
-            m_timer.stop();
+            stopTimer();
             QTimer::singleShot(vanishGraceMs, this, [this] {
                 if (!isServing())
                     return;
@@ -218,10 +246,20 @@ void PtyServer::scheduleNext()
 {
     const qint64 next = m_engine->nextEventNs();
     if (next < 0) {
-        m_timer.stop();
+        stopTimer();
         return;
     }
-    // Rounded up: a reply never leaves before its time.
     const qint64 waitNs = std::max<qint64>(0, next - m_clock.nsecsElapsed());
+#ifdef Q_OS_LINUX
+    if (m_timerFd >= 0) {
+        itimerspec at{};
+        const qint64 ns = std::max<qint64>(1, waitNs);  // zero would switch the timer off
+        at.it_value.tv_sec = time_t(ns / 1000000000);
+        at.it_value.tv_nsec = long(ns % 1000000000);
+        ::timerfd_settime(m_timerFd, 0, &at, nullptr);
+        return;
+    }
+#endif
+    // Rounded up: a reply never leaves before its time.
     m_timer.start(int((waitNs + 999999) / 1000000));
 }

@@ -47,6 +47,7 @@ private:
     void pump();
     void flushOut();
     void scheduleNext();
+    void stopTimer();
     Status makeLink(const QString &linkPath);
     void removeLink();
 
@@ -57,7 +58,11 @@ private:
     QString m_linkPath;
     QSocketNotifier *m_readNotifier = nullptr;
     QSocketNotifier *m_writeNotifier = nullptr;
+    // When the next reply is due. Paced replies are due a fraction of a millisecond
+    // apart, finer than a QTimer counts, so Linux uses a timer descriptor instead.
     QTimer m_timer;
+    int m_timerFd = -1;
+    QSocketNotifier *m_timerNotifier = nullptr;
     QElapsedTimer m_clock;
     QByteArray m_pending;  // due replies the pseudo-terminal has not taken yet
     bool m_vanishing = false;

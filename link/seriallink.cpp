@@ -9,6 +9,8 @@
 #include <QSerialPort>
 #include <QTimer>
 
+#include <limits>
+
 QString portLabel(int number)
 {
     return QStringLiteral("Com%1").arg(number);
@@ -41,7 +43,17 @@ std::unique_ptr<QIODevice> openSerialPort(int number, const QString &device, Fai
 
 }  // namespace
 
-SerialLink::SerialLink(QObject *parent) : QObject(parent) {}
+namespace {
+// The window's events get a pass at least this often, even when every reply is already in
+// when its wait starts: about one frame of the screen.
+constexpr std::chrono::milliseconds framePeriod{16};
+}  // namespace
+
+SerialLink::SerialLink(QObject *parent) : QObject(parent)
+{
+    m_deadlineWake.setSingleShot(true);
+    m_deadlineWake.setTimerType(Qt::PreciseTimer);
+}
 
 SerialLink::~SerialLink()
 {
@@ -69,7 +81,10 @@ Status SerialLink::openOnce(bool *retryable)
     m_device = std::move(dev);
     m_lossReason.clear();
     QIODevice *d = m_device.get();
-    if (auto *sp = qobject_cast<QSerialPort *>(d)) {
+    m_serial = qobject_cast<QSerialPort *>(d);
+    // A driver that has no low-latency flag, or will not set it, still carries the bytes.
+    m_lowLatency = m_serial ? portsystem::askLowLatency(*m_serial) : portsystem::LowLatency::NotAsked;
+    if (auto *sp = m_serial) {
         // After the device vanishes Qt reports these again and again until the port is
         // closed, so the first one closes it.
         connect(sp, &QSerialPort::errorOccurred, this, [this, sp](QSerialPort::SerialPortError e) {
@@ -105,6 +120,7 @@ void SerialLink::close()
         return;
     m_closing = true;
     std::unique_ptr<QIODevice> dev = std::move(m_device);
+    m_serial = nullptr;
     dev->disconnect(this);
     dev->close();
     // The device may be in the middle of emitting a signal when it is lost.
@@ -138,8 +154,12 @@ Status SerialLink::send(const QByteArray &command)
 {
     if (!isOpen())
         return Failure{tr("the serial port %1 is not open").arg(portLabel(m_number)), Failure::PortLost};
-    if (m_device->write(command) != command.size()) {
-        const QString why = m_device->errorString();
+    QString why;
+    const bool written = m_serial ? portsystem::writeNow(*m_serial, command, &why)
+                                  : m_device->write(command) == command.size();
+    if (!written) {
+        if (!m_serial)
+            why = m_device->errorString();
         lose(why);
         return Failure{tr("the serial port %1 refused the data (%2)").arg(portLabel(m_number), why),
                        Failure::PortLost};
@@ -170,10 +190,33 @@ void SerialLink::requestStop()
     emit wake();
 }
 
+void SerialLink::pass(QEventLoop::ProcessEventsFlags flags)
+{
+    QCoreApplication::processEvents(flags);
+    m_passDue.setRemainingTime(framePeriod);
+}
+
+void SerialLink::wakeBy(QDeadlineTimer deadline)
+{
+    if (deadline.isForever())
+        return;
+    // A wake already due no later than this deadline is kept: when it comes early the
+    // wait simply sets the next one.
+    if (m_deadlineWake.isActive() && m_deadlineWakeAt.deadlineNSecs() <= deadline.deadlineNSecs())
+        return;
+    const qint64 ms = std::max<qint64>(0, (deadline.remainingTimeNSecs() + 999999) / 1000000);
+    m_deadlineWake.start(int(std::min<qint64>(ms, std::numeric_limits<int>::max())));
+    m_deadlineWakeAt.setRemainingTime(ms);
+}
+
 SerialLink::WaitEnd SerialLink::waitUntil(int count, QDeadlineTimer deadline)
 {
-    QCoreApplication::processEvents();
-    auto settled = [&]() -> std::optional<WaitEnd> {
+    if (m_passDue.hasExpired())
+        pass(QEventLoop::AllEvents);
+    // Each pass sleeps until something happens: bytes from the port (taken into its buffer
+    // as the pass runs), the deadline's wake, or a window event. A stop or a lost port is
+    // the work of such an event, so the test after the pass sees it.
+    for (;;) {
         if (m_stop)
             return WaitEnd::Stopped;
         if (!isOpen())
@@ -182,28 +225,8 @@ SerialLink::WaitEnd SerialLink::waitUntil(int count, QDeadlineTimer deadline)
             return WaitEnd::Arrived;
         if (deadline.hasExpired())
             return WaitEnd::TimedOut;
-        return std::nullopt;
-    };
-    if (auto end = settled())
-        return *end;
-
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    timer.setTimerType(Qt::PreciseTimer);
-    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    connect(this, &SerialLink::wake, &loop, &QEventLoop::quit);
-    connect(m_device.get(), &QIODevice::readyRead, &loop, [&] {
-        if (countReceived() >= count)
-            loop.quit();
-    });
-    timer.start(std::max<qint64>(0, deadline.remainingTime()));
-    while (true) {
-        loop.exec();
-        if (auto end = settled())
-            return *end;
-        if (!timer.isActive())
-            timer.start(std::max<qint64>(0, deadline.remainingTime()));
+        wakeBy(deadline);
+        pass(QEventLoop::WaitForMoreEvents);
     }
 }
 

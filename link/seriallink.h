@@ -1,20 +1,25 @@
 // The serial line to the programmer board: 9600 baud, 8N1, no flow control. Bytes go out
 // as they are given, one write per command string; replies are counted and taken whole.
-// Waiting is event-driven: a local event loop woken by readyRead, a deadline, a lost port
-// or a stop request, so the window stays live and an idle wait costs nothing.
+// Waiting is event-driven: the thread sleeps in the event loop until the port, a deadline
+// timer or the window has something; each pass lets the window repaint and take clicks,
+// and a wait builds nothing, so it costs next to nothing per reply.
 #pragma once
 
 #include "portmap.h"
+#include "portsystem.h"
 #include "result.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QIODevice>
 #include <QObject>
-#include <QPointer>
+#include <QTimer>
 #include <chrono>
 #include <functional>
 #include <memory>
+
+class QSerialPort;
 
 class SerialLink : public QObject {
     Q_OBJECT
@@ -47,8 +52,9 @@ public:
     int countReceived() const;
     QByteArray takeReceived();
 
-    // Lets pending events run once, then waits until `count` bytes are waiting, the
-    // deadline passes, the port is lost or a stop is requested.
+    // Waits until `count` bytes are waiting, the deadline passes, the port is lost or a
+    // stop is requested, letting the window's events run meanwhile. Bytes already in end
+    // it at once; the window still gets a pass at least once a frame.
     WaitEnd waitUntil(int count, QDeadlineTimer deadline);
     WaitEnd waitFor(int count, std::chrono::milliseconds limit)
     {
@@ -62,6 +68,8 @@ public:
     bool stopRequested() const { return m_stop; }
 
     QString lastLossReason() const { return m_lossReason; }
+    // What the driver said when the port was last opened and asked for low latency.
+    portsystem::LowLatency lowLatency() const { return m_lowLatency; }
 
     // Plain words for a failed open of `device` as port `number`.
     static Failure describeOpenFailure(int number, const QString &device, const QString &systemError,
@@ -69,19 +77,28 @@ public:
 
 signals:
     void portLost(const QString &reason);
-    void wake();  // internal: ends the wait in hand
+    void wake();  // a stop or a close: the wait in hand ends after the pass that emitted it
 
 private:
     Status openOnce(bool *retryable);
     void lose(const QString &reason);
+    void wakeBy(QDeadlineTimer deadline);
+    void pass(QEventLoop::ProcessEventsFlags flags);
 
     PortMap m_map;
     Opener m_opener;
     std::unique_ptr<QIODevice> m_device;
+    QSerialPort *m_serial = nullptr;  // m_device, when it is a serial port
     int m_number = 2;
     bool m_stop = false;
     bool m_closing = false;
     QString m_lossReason;
+    portsystem::LowLatency m_lowLatency = portsystem::LowLatency::NotAsked;
+    // Wakes a sleeping wait at its deadline. Made once and left running between waits:
+    // an earlier wake than a wait needs only costs one more pass.
+    QTimer m_deadlineWake;
+    QDeadlineTimer m_deadlineWakeAt;
+    QDeadlineTimer m_passDue;  // the window's next pass at the latest
 };
 
 QString portLabel(int number);  // "Com2"

@@ -2,6 +2,7 @@
 // on the wire, how replies are taken, and that every wait ends.
 #include "boardcommands.h"
 #include "emulatedport.h"
+#include "ptyserver.h"
 #include "seriallink.h"
 
 #include <QElapsedTimer>
@@ -79,6 +80,26 @@ private slots:
         QVERIFY(t.elapsed() < 1000);
         QCOMPARE(lost.count(), 1);
         QVERIFY(!r.link.isOpen());
+    }
+
+    void openingAsksForLowLatency()
+    {
+        // A pseudo-terminal has no low-latency flag: the request is refused, and the port
+        // carries the exchange all the same.
+        PtyServer server(std::make_shared<BoardEngine>());
+        QVERIFY(server.start().ok());
+        SerialLink link;
+        link.portMap().mapForThisRun(2, server.path());
+        link.setPortNumber(2);
+        QVERIFY(link.open().ok());
+#ifdef Q_OS_LINUX
+        QCOMPARE(link.lowLatency(), portsystem::LowLatency::Refused);
+#endif
+        BoardCommands b(link);
+        QVERIFY(b.resetAddress().ok());
+        const auto reply = b.readNext();
+        QVERIFY(reply.ok());
+        QCOMPARE(reply.value(), QByteArray(1, char(0xFF)));
     }
 
     void portMappingParses()

@@ -1,0 +1,98 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Read, Verify, Blank check and Write of an erased AT89C52 at full speed over a
+// pseudo-terminal against voralith-board: the core's operations, each divided by the bare
+// loop doing the same exchanges against the same board, runs taken in turn.
+//   bench_exchanges [path/to/voralith-board] [runs]
+#include "benchsupport.h"
+#include "operations.h"
+
+#include <QCoreApplication>
+
+#include <functional>
+
+namespace {
+struct Row {
+    const char *name;
+    int exchanges;
+    std::function<bool(BoardCommands &)> core;
+    std::function<bool(bench::BareLine &)> bare;
+    std::vector<double> coreMs, bareMs;
+};
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QString tool = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(VORALITH_BOARD_PATH);
+    const int runs = argc > 2 ? std::max(1, atoi(argv[2])) : 3;
+    bench::Board boardTool(tool, {QStringLiteral("--chip"), QStringLiteral("89c52")});
+    if (boardTool.path.isEmpty())
+        return 1;
+
+    constexpr int size = 8192;
+    const QByteArray erased(size, char(0xFF));
+    std::vector<Row> rows;
+    rows.push_back({"Read", size,
+                    [&](BoardCommands &b) {
+                        auto r = readDevice(b, size, {});
+                        return r.ok() && r.value() == erased;
+                    },
+                    [&](bench::BareLine &l) { return l.read(size) == erased; }});
+    rows.push_back({"Verify", size,
+                    [&](BoardCommands &b) {
+                        auto r = verifyDevice(b, erased, {});
+                        return r.ok() && !r.value();
+                    },
+                    [&](bench::BareLine &l) { return l.verify(erased); }});
+    rows.push_back({"Blank check", size / 4,
+                    [&](BoardCommands &b) {
+                        auto r = blankCheck(b, size, {});
+                        return r.ok() && r.value();
+                    },
+                    [&](bench::BareLine &l) { return l.blank(size); }});
+    rows.push_back({"Write", size,
+                    [&](BoardCommands &b) {
+                        auto r = writeDevice(b, erased, size, {}, {});
+                        return r.ok() && r.value().mismatches == 0 && r.value().written == size;
+                    },
+                    [&](bench::BareLine &l) { return l.write(erased) == 0; }});
+
+    for (Row &row : rows) {
+        for (int i = 0; i < runs; ++i) {
+            {
+                SerialLink link;
+                if (!bench::openLink(link, boardTool.path))
+                    return 1;
+                BoardCommands board(link);
+                const qint64 t0 = bench::nowNs();
+                if (!row.core(board)) {
+                    std::fprintf(stderr, "%s through the core failed\n", row.name);
+                    return 1;
+                }
+                row.coreMs.push_back((bench::nowNs() - t0) / 1e6);
+            }
+            {
+                bench::BareLine line(boardTool.path);
+                const qint64 t0 = bench::nowNs();
+                if (!row.bare(line) || !line.ok()) {
+                    std::fprintf(stderr, "%s by the bare loop failed\n", row.name);
+                    return 1;
+                }
+                row.bareMs.push_back((bench::nowNs() - t0) / 1e6);
+            }
+        }
+    }
+
+    std::printf("Full speed over a pseudo-terminal, AT89C52 (median of %d runs each, taken in turn)\n", runs);
+    std::printf("%-12s %9s %10s %10s %9s %9s %7s\n", "operation", "exchanges", "core ms", "bare ms", "core us/x",
+                "bare us/x", "ratio");
+    QString summary;
+    for (const Row &row : rows) {
+        const double c = bench::median(row.coreMs), b = bench::median(row.bareMs);
+        std::printf("%-12s %9d %10.1f %10.1f %9.1f %9.1f %7.2f\n", row.name, row.exchanges, c, b,
+                    c * 1000 / row.exchanges, b * 1000 / row.exchanges, c / b);
+        summary += QStringLiteral("  %1 %2").arg(QString::fromLatin1(row.name)).arg(c / b, 0, 'f', 2);
+    }
+    std::printf("summary: full speed, core / bare loop:%s  (goal <= 1.3)\n", qPrintable(summary));
+    return 0;
+}
