@@ -11,10 +11,9 @@
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral(VORALITH_TITLE));
     QApplication::setApplicationVersion(QStringLiteral(VORALITH_VERSION_STRING));
-    QApplication::setWindowIcon(voralithIcon());
+    QGuiApplication::setDesktopFileName(QStringLiteral(VORALITH_APP_ID));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Programs AT89C51/AT89C52 flash microcontrollers."));
@@ -25,6 +24,21 @@ int main(int argc, char *argv[])
                                           "May be given more than once; nothing is saved."),
                            QStringLiteral("N=DEVICE"));
     parser.addOption(com);
+
+    // --help and --version answer without a display (the manual page is made from them on a
+    // build machine); anything else, Qt's own options included, is parsed once the window's
+    // application exists.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (parser.parse(arguments) && (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))
+                                     || parser.isSet(QStringLiteral("version")))) {
+        QCoreApplication core(argc, argv);
+        parser.process(core);
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setWindowIcon(voralithIcon());
     parser.process(app);
 
     Form1::Deps deps;

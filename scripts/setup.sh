@@ -2,7 +2,7 @@
 # update first, only when something is missing) and builds into ./build.
 packages=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libgl-dev
           xvfb xauth x11-utils imagemagick fonts-liberation fonts-dejavu-core
-          binutils)
+          binutils help2man dpkg-dev file lintian appstream desktop-file-utils bash-completion)
 
 install_missing() {
     local missing=()

@@ -2,6 +2,7 @@
 // program without hardware. Prints the device path once it answers; runs until signalled.
 #include "engine.h"
 #include "ptyserver.h"
+#include "version.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -155,6 +156,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("voralith-board"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VORALITH_VERSION_STRING));
 
     QCommandLineParser p;
     p.setApplicationDescription(QStringLiteral(
@@ -162,6 +164,7 @@ int main(int argc, char *argv[])
         "answers, then runs until SIGTERM or SIGINT (Ctrl+C).\n"
         "Counts are of replies (bytes the board sends for R, S and W), from 1."));
     p.addHelpOption();
+    p.addVersionOption();
     p.addOptions({
         {QStringLiteral("chip"), QStringLiteral("Chip in the socket: 89c51, 89c52 or none (default 89c52, erased)."),
          QStringLiteral("CHIP"), QStringLiteral("89c52")},
@@ -196,6 +199,8 @@ int main(int argc, char *argv[])
     }
     if (p.isSet(QStringLiteral("help")))
         p.showHelp(0);
+    if (p.isSet(QStringLiteral("version")))
+        p.showVersion();
     if (!p.positionalArguments().isEmpty()) {
         fail(QStringLiteral("unexpected argument \"%1\" (see --help)").arg(p.positionalArguments().first()));
         return 2;
