@@ -3,6 +3,7 @@
 #include "identify.h"
 #include "image.h"
 #include "operations.h"
+#include "version.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -57,6 +58,7 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("voralith-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VORALITH_VERSION_STRING));
     QCommandLineParser p;
     p.setApplicationDescription(QStringLiteral(
         "Drives the programmer board from the command line.\n\nCommands:\n"
@@ -68,6 +70,7 @@ int main(int argc, char **argv)
         "  erase           erase the chip\n"
         "  lock N          program lock bits 1 to N (1, 2 or 3)"));
     p.addHelpOption();
+    p.addVersionOption();
     QCommandLineOption port(QStringLiteral("port"), QStringLiteral("Serial device of the board."),
                             QStringLiteral("DEVICE"));
     QCommandLineOption com(QStringLiteral("com"), QStringLiteral("Port number, as in the window (default 2)."),
