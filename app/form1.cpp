@@ -68,6 +68,7 @@ Form1::Form1(Deps deps, QWidget *parent) : QMainWindow(parent), m_deps(std::move
     buildControls();
     buildMenus();
     setCommandGroupEnabled(false);  // until an identification recognises a chip
+    setAcceptDrops(true);
     // Fixed single border: a minimize box, no maximize box, no resizing.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
@@ -315,11 +316,12 @@ void Form1::showStatusDisplay(bool shown)
 
 int Form1::chipSize() const
 {
+    // The flags are tested in this order; the sizes are the chip table's.
     int size = 0;
     if (AT89C51)
-        size = 4096;
+        size = chipForName(QStringLiteral("89C51"))->size;
     if (AT89C52)
-        size = 8192;
+        size = chipForName(QStringLiteral("89C52"))->size;
     return size;
 }
 
@@ -352,8 +354,8 @@ void Form1::IdentifyDevice_Click()
     Text4->setText(out.signature);
     if (out.chip) {
         Label4->setText(QString::fromLatin1(out.chip->caption));
-        AT89C51 = out.chip->size == 4096;
-        AT89C52 = out.chip->size == 8192;
+        AT89C51 = out.chip == chipForName(QStringLiteral("89C51"));
+        AT89C52 = out.chip == chipForName(QStringLiteral("89C52"));
         setCommandGroupEnabled(true);
         return;
     }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "boardcommands.h"
+#include "image.h"
 #include "progressbar.h"
 #include "prompter.h"
 #include "seriallink.h"
@@ -99,6 +100,9 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    // A file dropped onto the window is opened as File, Open opens it.
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 public:
     // Busy guard: `Ready` false for the life of the object, true again on every path out.
@@ -122,8 +126,8 @@ public:
     // Makes sure the port is open before a command; a port lost earlier (an adapter
     // pulled out and plugged back) is opened again.
     Status ensurePort();
-    // Lists the current image file in Text1.
-    Status DisplayBuffer();
+    // Lists the current image in Text1, with its name and length.
+    Status DisplayBuffer(const Image &image);
 
 private:
     void Form_Load();
@@ -134,6 +138,10 @@ private:
     void switchPort(int number);
     void markPort(int number);
     void lockBitCommand(const QString &text, int times = 1);
+    // Opens `path` as the current image. Refused: it was told and FileName emptied (Open
+    // shows its dialog again); Ended: opened, or a failure told.
+    enum OpenOutcome { OpenEnded, OpenRefused };
+    OpenOutcome openImageFile(const QString &path);
     void commandEnded();
 
     Deps m_deps;

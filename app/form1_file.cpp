@@ -1,29 +1,39 @@
-// The current image: its listing in Text1, and the File menu's Open and Save.
+// The current image: its listing in Text1, the File menu's Open and Save, and a file
+// dropped onto the window.
 #include "form1.h"
 
-#include "imagefiles.h"
+#include "image.h"
 #include "listing.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPlainTextEdit>
 
 namespace {
-const QString kOpenFilter = QStringLiteral("File binari (*.*)|*.BIN|Tutti i files (*.*)|*.*");
-const QString kSaveFilter = QStringLiteral("File binario (*.*)|*.BIN");
+const QString kOpenFilter = QStringLiteral(
+    "File binari (*.*)|*.BIN|Tutti i files (*.*)|*.*|Intel HEX (*.hex *.ihx)|*.hex;*.ihx;*.ihex");
+const QString kSaveFilter = QStringLiteral("File binario (*.*)|*.BIN|Intel HEX (*.hex)|*.hex");
+
+// The one local file of a drag, or an empty string.
+QString droppedFile(const QMimeData *mime)
+{
+    if (!mime || !mime->hasUrls() || mime->urls().size() != 1 || !mime->urls().constFirst().isLocalFile())
+        return {};
+    return mime->urls().constFirst().toLocalFile();
+}
 }  // namespace
 
-Status Form1::DisplayBuffer()
+Status Form1::DisplayBuffer(const Image &image)
 {
-    const auto size = imagefiles::sizeOf(FileName);
-    if (!size)
-        return size.failure();
-    FileLength = qint32(size.value());
+    FileLength = qint32(image.bytes.size());
     ProgressBar1->setMaximumValue(FileLength / 8.0 + 1);
     ProgressBar1->setCurrentValue(1);
-    Text2->setText(QFileInfo(FileName).fileName().toUpper());
+    Text2->setText(QFileInfo(image.path).fileName().toUpper());
     Text3->setText(QString::number(FileLength));
 
     showStatusDisplay(true);
@@ -33,7 +43,7 @@ Status Form1::DisplayBuffer()
     Text1->clear();
 
     double value = 1;
-    auto listed = listing::write(FileName, work().listingPath(), [&] {
+    const Status listed = listing::write(image, work().listingPath(), [&] {
         ProgressBar1->setCurrentValue(++value);
         QCoreApplication::processEvents();
     });
@@ -54,6 +64,33 @@ Status Form1::DisplayBuffer()
     return result;
 }
 
+Form1::OpenOutcome Form1::openImageFile(const QString &path)
+{
+    const auto loaded = loadImage(path);
+    if (!loaded) {
+        switch (loaded.failure().kind) {
+        case Failure::TooLong:
+            prompter().tell(this, QStringLiteral("Open"), QStringLiteral("File is too long ( >8K )."),
+                            Prompter::NoIcon);
+            FileName.clear();
+            return OpenRefused;
+        case Failure::Refused:
+            prompter().tell(this, QStringLiteral("Open"), loaded.message(), Prompter::NoIcon);
+            FileName.clear();
+            return OpenRefused;
+        default:
+            prompter().tell(this, QStringLiteral("Open"), tr("The image was not opened. %1").arg(loaded.message()),
+                            Prompter::Critical);
+            return OpenEnded;
+        }
+    }
+    FileName = path;
+    if (Status s = DisplayBuffer(loaded.value()); !s && !ending())
+        prompter().tell(this, QStringLiteral("Open"), tr("The image was not listed. %1").arg(s.message()),
+                        Prompter::Critical);
+    return OpenEnded;
+}
+
 void Form1::mnuOpen_Click()
 {
     if (!Ready)
@@ -64,24 +101,27 @@ void Form1::mnuOpen_Click()
         if (path.isEmpty())
             return;  // Cancel: silent
         m_lastDialogPath = path;
-        const auto size = imagefiles::sizeOf(path);
-        if (!size) {
-            prompter().tell(this, QStringLiteral("Open"), tr("The image was not opened. %1").arg(size.message()),
-                            Prompter::Critical);
+        // A refused file brings the dialog again, until one is taken or the user cancels.
+        if (openImageFile(path) == OpenEnded)
             return;
-        }
-        if (size.value() > imagefiles::maxImageSize) {
-            prompter().tell(this, QStringLiteral("Open"), QStringLiteral("File is too long ( >8K )."),
-                            Prompter::NoIcon);
-            FileName.clear();
-            continue;
-        }
-        FileName = path;
-        if (Status s = DisplayBuffer(); !s && !ending())
-            prompter().tell(this, QStringLiteral("Open"), tr("The image was not listed. %1").arg(s.message()),
-                            Prompter::Critical);
-        return;
     }
+}
+
+void Form1::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (Ready && !droppedFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void Form1::dropEvent(QDropEvent *event)
+{
+    const QString path = droppedFile(event->mimeData());
+    if (!Ready || path.isEmpty())
+        return;
+    event->acceptProposedAction();
+    Busy busy(*this);
+    m_lastDialogPath = path;
+    openImageFile(path);
 }
 
 void Form1::mnuSave_Click()
@@ -97,8 +137,11 @@ void Form1::mnuSave_Click()
         prompter().message(this, QStringLiteral("Save"), QStringLiteral("Overwrite ?"), Prompter::YesNo,
                            Prompter::NoIcon, Prompter::Yes) != Prompter::Yes)
         return;
-    // A user who sees no message believes the image is safe: a failed copy is told.
-    if (Status s = imagefiles::saveCopy(FileName, path); !s)
-        prompter().tell(this, QStringLiteral("Save"), tr("The image was not saved: %1.").arg(s.message()),
+    // The name chooses the format; a save in the current image's own format is a copy of
+    // its file. A user who sees no message believes the image is safe: a failure is told.
+    const auto current = loadImage(FileName);
+    Status saved = current ? saveImage(current.value(), path, formatForName(path)) : Status(current.failure());
+    if (!saved)
+        prompter().tell(this, QStringLiteral("Save"), tr("The image was not saved. %1").arg(saved.message()),
                         Prompter::Critical);
 }

@@ -2,13 +2,12 @@
 // the exchanges themselves are the core's.
 #include "form1.h"
 
-#include "imagefiles.h"
+#include "image.h"
 #include "operations.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QPlainTextEdit>
-#include <QSaveFile>
 
 namespace {
 const QString kAreYouSure = QStringLiteral("Are you sure ?");
@@ -83,19 +82,14 @@ void Form1::ReadData_Click()
         return;
     }
     const QString buffer = work().bufferPath();
-    imagefiles::dropLink(buffer);
-    QSaveFile out(buffer);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || out.write(data.value()) != data.value().size() ||
-        !out.commit()) {
-        const QString why = imagefiles::shortWriteReason(out);
-        out.cancelWriting();
+    if (Status s = writeFileSafely(buffer, data.value()); !s) {
         finish();
         tellFailure(*this, QStringLiteral("Read Data"),
-                    Failure{tr("The chip was read, but the buffer file %1 cannot be written: %2.").arg(buffer, why)});
+                    Failure{tr("The chip was read, but the buffer file was not written. %1").arg(s.message())});
         return;
     }
     FileName = buffer;
-    const Status listed = DisplayBuffer();
+    const Status listed = DisplayBuffer(Image{data.value(), buffer, ImageFormat::Binary});
     finish();
     if (!listed)
         tellFailure(*this, QStringLiteral("Read Data"), listed.failure());
@@ -107,9 +101,9 @@ void Form1::Verify_Click()
         return;
     Busy busy(*this);
     const QString title = QStringLiteral("Write Data");
-    // The image is read before anything is sent: a file gone since it was listed is
-    // told, and the board is not touched.
-    const auto image = imagefiles::readImage(FileName);
+    // The image file is read again before anything is sent, so a rebuilt file is what is
+    // compared; one gone or refused since it was listed is told, and the board not touched.
+    const auto image = loadImage(FileName);
     if (!image) {
         tellFailure(*this, title, image.failure());
         return;
@@ -118,7 +112,7 @@ void Form1::Verify_Click()
     showStatusDisplay(true);
     ProgressBar1->setMaximumValue(FileLength + 1);
     setStoppable(true);
-    const auto result = verifyDevice(board, image.value(), barProgress(*this));
+    const auto result = verifyDevice(board, image.value().bytes, barProgress(*this));
     setStoppable(false);
     if (!result) {
         ProgressBar1->setCurrentValue(1);
@@ -158,7 +152,8 @@ void Form1::WriteData_Click()
         ProgressBar1->setCurrentValue(1);
         showStatusDisplay(false);
     };
-    const auto image = imagefiles::readImage(FileName);
+    // Read again now: a file rebuilt since it was listed is what is programmed.
+    const auto image = loadImage(FileName);
     if (!image) {
         finish();
         tellFailure(*this, title, image.failure());
@@ -167,7 +162,7 @@ void Form1::WriteData_Click()
     ensurePort();
     ProgressBar1->setMaximumValue(FileLength);
     setStoppable(true);
-    const auto result = writeDevice(board, image.value(), chipSize(), barProgress(*this), [&](const Mismatch &m) {
+    const auto result = writeDevice(board, image.value().bytes, chipSize(), barProgress(*this), [&](const Mismatch &m) {
         if (!ending())
             prompter().tell(this, title,
                             QStringLiteral("Error in ") + hexNumber(m.address) + QStringLiteral("h : write ") +

@@ -17,10 +17,15 @@ QMessageBox::StandardButton toStandard(Prompter::Answer a)
 }
 
 // "*.BIN" -> "*.[Bb][Ii][Nn]": Qt's dialog matches patterns with the file system's case rules.
+// "*.*" -> "*": on Windows it means every file, for Qt only names with a dot.
 QString caseless(const QString &pattern)
 {
     QStringList parts = pattern.split(QLatin1Char(';'), Qt::SkipEmptyParts);
     for (QString &p : parts) {
+        if (p == QLatin1String("*.*")) {
+            p = QStringLiteral("*");
+            continue;
+        }
         QString out;
         for (QChar c : p) {
             if (c.isLetter() && c.toLower() != c.toUpper())

@@ -43,8 +43,9 @@ int main(int argc, char **argv)
         f.write(data);
     }
     const QString list = dir.filePath("tempfile.$$$");
+    const auto loaded = loadImage(image);
     measure("listing file, core", 50, [&] {
-        if (!listing::write(image, list))
+        if (!loaded || !listing::write(loaded.value(), list))
             std::printf("listing failed\n");
     });
     std::printf("listing file size: %lld bytes\n", QFile(list).size());
@@ -58,7 +59,7 @@ int main(int argc, char **argv)
     Form1 w(deps);
     w.FileName = image;
     measure("DisplayBuffer (listing shown in Text1)", 50, [&] {
-        if (!w.DisplayBuffer())
+        if (!loaded || !w.DisplayBuffer(loaded.value()))
             std::printf("DisplayBuffer failed\n");
     });
     return 0;

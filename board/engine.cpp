@@ -2,18 +2,17 @@
 // programming times of real hardware when asked, and the faults a real setup shows.
 #include "engine.h"
 
+#include "chips.h"
+
 #include <algorithm>
 
 std::optional<BoardConfig> BoardConfig::forChip(const QString &name)
 {
     BoardConfig c;
     const QString n = name.toLower().remove(QStringLiteral("at"));
-    if (n == QLatin1String("89c51")) {
-        c.signature = QByteArray::fromHex("1E51FF");
-        c.size = 4096;
-    } else if (n == QLatin1String("89c52")) {
-        c.signature = QByteArray::fromHex("1E52FF");
-        c.size = 8192;
+    if (const ChipInfo *chip = chipForName(n)) {
+        c.signature = QByteArray::fromHex(chip->signature);
+        c.size = chip->size;
     } else if (n == QLatin1String("none")) {
         c.signature.clear();
         c.size = 8192;

@@ -3,6 +3,7 @@
 // file and written back in either form; and the one safe way this program writes a file.
 #pragma once
 
+#include "chips.h"
 #include "result.h"
 
 #include <QByteArray>
@@ -10,6 +11,7 @@
 
 enum class ImageFormat { Binary, IntelHex };
 inline constexpr int maxImageSize = 8192;  // the largest chip; the single definition of that limit
+static_assert(maxImageSize == largestChipSize(), "an image is as large as the largest known chip");
 
 struct Image {
     QByteArray bytes;  // byte k belongs to chip address k; at most maxImageSize

@@ -67,6 +67,8 @@ Parsed parse(const QByteArray &text, int limit)
         QByteArray line = lines[n - 1];
         while (!line.isEmpty() && blank(line.back()))
             line.chop(1);
+        while (!line.isEmpty() && blank(line.front()))
+            line.remove(0, 1);
         if (line.isEmpty())
             continue;
         if (endLine)
@@ -87,21 +89,28 @@ Parsed parse(const QByteArray &text, int limit)
             return refuse(n, tr("the line is too short for a record"));
         const int count = r[0];
         if (rec.size() != count + 5)
-            return refuse(n, tr("the length field says %1 data bytes, the line holds %2").arg(count).arg(rec.size() - 5));
+            return refuse(n, tr("the length field says %1 data bytes, the line holds %2")
+                                 .arg(count)
+                                 .arg(rec.size() - 5));
         quint8 sum = 0;
         for (int i = 0; i < rec.size() - 1; ++i)
             sum += r[i];
         const quint8 needed = quint8(-sum);
         if (r[rec.size() - 1] != needed)
-            return refuse(n, tr("the checksum is %1h, the record needs %2h").arg(hex(r[rec.size() - 1]), hex(needed)));
+            return refuse(n, tr("the checksum is %1h, the record needs %2h")
+                                 .arg(hex(r[rec.size() - 1]), hex(needed)));
         const int type = r[3];
         const quint64 offset = quint64(r[1]) << 8 | r[2];
         const quint8 *data = r + 4;
         static const int sizeOfType[] = {-1, 0, 2, 4, 2, 4};
         if (type > 5)
-            return refuse(n, tr("unknown record type %1").arg(QString::number(type, 16).toUpper().rightJustified(2, QLatin1Char('0'))));
+            return refuse(n, tr("unknown record type %1")
+                                 .arg(QString::number(type, 16).toUpper().rightJustified(2, QLatin1Char('0'))));
         if (type != 0 && count != sizeOfType[type])
-            return refuse(n, tr("a record of type 0%1 holds %2 data bytes, not %3").arg(type).arg(sizeOfType[type]).arg(count));
+            return refuse(n, tr("a record of type 0%1 holds %2 data bytes, not %3")
+                                 .arg(type)
+                                 .arg(sizeOfType[type])
+                                 .arg(count));
         switch (type) {
         case 0:
             for (int i = 0; i < count; ++i) {

@@ -16,7 +16,7 @@ struct Parsed {
 
 // Reads data (00), end of file (01), extended segment (02) and linear (04) address records;
 // start addresses (03, 05) are accepted and ignored. Upper- or lower-case digits, LF or
-// CR LF, blank lines and trailing blanks are taken as they come.
+// CR LF, blank lines and blanks around a record are taken as they come.
 Parsed parse(const QByteArray &text, int limit);
 // Records of 16 data bytes from address 0, then the end record; upper case, CR LF.
 QByteArray format(const QByteArray &bytes);

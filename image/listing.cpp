@@ -1,11 +1,6 @@
 // Hex listing rows and the listing file.
 #include "listing.h"
 
-#include "imagefiles.h"
-
-#include <QFile>
-#include <QSaveFile>
-
 namespace listing {
 
 QByteArray formatRow(int address, const quint8 *bytes, int count)
@@ -40,28 +35,9 @@ QByteArray format(const QByteArray &data, const std::function<void()> &afterRow)
     return out;
 }
 
-Result<qint64> write(const QString &imagePath, const QString &listingPath, const std::function<void()> &afterRow)
+Status write(const Image &image, const QString &listingPath, const std::function<void()> &afterRow)
 {
-    auto image = imagefiles::readImage(imagePath);
-    if (!image)
-        return image.failure();
-    // The listing file is the program's own: a link planted at its path is removed, not
-    // followed (QSaveFile would write to the link's target).
-    imagefiles::dropLink(listingPath);
-    QSaveFile out(listingPath);
-    // Unbuffered, so that a short write (a full disk) shows in write()'s count: a
-    // buffered QSaveFile can commit a truncated file without a word.
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return Failure{QObject::tr("The listing file %1 cannot be created: %2.").arg(listingPath, out.errorString())};
-    const QByteArray text = format(image.value(), afterRow);
-    if (out.write(text) != text.size()) {
-        const QString why = imagefiles::shortWriteReason(out);
-        out.cancelWriting();
-        return Failure{QObject::tr("The listing file %1 cannot be written: %2.").arg(listingPath, why)};
-    }
-    if (!out.commit())
-        return Failure{QObject::tr("The listing file %1 cannot be written: %2.").arg(listingPath, out.errorString())};
-    return qint64(image.value().size());
+    return writeFileSafely(listingPath, format(image.bytes, afterRow));
 }
 
 }  // namespace listing

@@ -2,6 +2,7 @@
 // written to the listing file and then loaded into the view in one step.
 #pragma once
 
+#include "image.h"
 #include "result.h"
 
 #include <QByteArray>
@@ -22,7 +23,6 @@ QByteArray formatRow(int address, const quint8 *bytes, int count);
 // `afterRow` runs once per complete row (the window moves its progress bar there).
 QByteArray format(const QByteArray &data, const std::function<void()> &afterRow = {});
 
-// Lists `imagePath` into `listingPath`, with `afterRow` as above. The listing file is
-// replaced by rename, never written through a link planted at its path.
-Result<qint64> write(const QString &imagePath, const QString &listingPath, const std::function<void()> &afterRow = {});
+// Lists `image` into `listingPath`, with `afterRow` as above, through the safe file write.
+Status write(const Image &image, const QString &listingPath, const std::function<void()> &afterRow = {});
 }  // namespace listing

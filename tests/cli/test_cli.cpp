@@ -87,6 +87,41 @@ private slots:
         QCOMPARE(cli(b.path, {"blank"}).out, QByteArray("Device is erased.\n"));
     }
 
+    void intelHexFiles_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QByteArray>("told");  // standard output on success, standard error otherwise
+        QTest::newRow("programmed as its bytes")
+            << QByteArray(":0300000002abcd83\n:00000001FF\n") << 0 << QByteArray("Device was succesfully programmed.\n");
+        QTest::newRow("bad checksum") << QByteArray(":0300000002ABCD84\r\n:00000001FF\r\n") << 1
+                                      << QByteArray("prog.hex, line 1: the checksum is 84h, the record needs 83h.\n");
+        QTest::newRow("past 8K") << QByteArray(":01200000AA35\r\n:00000001FF\r\n") << 1
+                                 << QByteArray("prog.hex, line 1: data at address 2000h, beyond the 8192 bytes of "
+                                               "the largest chip.\n");
+    }
+    void intelHexFiles()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(int, code);
+        QFETCH(QByteArray, told);
+        QTemporaryDir dir;
+        const QString hex = writeFile(dir.filePath("prog.hex"), text);
+        BoardTool b({"--chip", "89c52"});
+        const Run w = cli(b.path, {"--yes", "write", hex});
+        QCOMPARE(w.code, code);
+        QCOMPARE(code ? w.err : w.out, told);
+        if (code) {
+            QCOMPARE(cli(b.path, {"blank"}).out, QByteArray("Device is erased.\n"));  // nothing was written
+            return;
+        }
+        QCOMPARE(cli(b.path, {"verify", hex}).out, QByteArray("Equal.\n"));
+        QCOMPARE(cli(b.path, {"read", dir.filePath("chip.bin")}).code, 0);
+        QFile chip(dir.filePath("chip.bin"));
+        QVERIFY(chip.open(QIODevice::ReadOnly));
+        QCOMPARE(chip.read(4), QByteArray::fromHex("02ABCDFF"));
+    }
+
     void refusalsAndFailures()
     {
         QTemporaryDir dir;

@@ -1,13 +1,16 @@
-// Open, Save and the listing as the window shows them.
+// Open, Save, a dropped file and the listing as the window shows them.
 #include "emurig.h"
 #include "fakeprompter.h"
 #include "form1.h"
 #include "listing.h"
 
 #include <QDir>
+#include <QDropEvent>
 #include <QFile>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPlainTextEdit>
+#include <QUrl>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -48,6 +51,25 @@ struct Window {
         w = std::make_unique<Form1>(d);
     }
     QString file(const QString &name, const QByteArray &data) { return writeFile(dir.filePath(name), data); }
+    // `data` as Intel HEX in a file called `name`.
+    QString hexFile(const QString &name, const QByteArray &data)
+    {
+        saveImage(Image{data}, dir.filePath(name), ImageFormat::IntelHex);
+        return dir.filePath(name);
+    }
+    // A file dragged from a file manager and let go over the listing, which passes it on.
+    void drop(const QString &path)
+    {
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(path)});
+        QWidget *over = w->Text1->viewport();
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(over, &enter);
+        if (!enter.isAccepted())
+            return;
+        QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(over, &dropped);
+    }
     bool open(const QString &path)
     {
         prompts.openPaths.enqueue(path);
@@ -62,19 +84,23 @@ class TestFileCommands : public QObject {
 private slots:
     void openListsTheImage_data()
     {
+        QTest::addColumn<QString>("name");
         QTest::addColumn<int>("length");
         QTest::addColumn<double>("maximum");
-        QTest::newRow("empty") << 0 << 1.0;
-        QTest::newRow("20") << 20 << 3.5;
-        QTest::newRow("4096") << 4096 << 513.0;
-        QTest::newRow("8192 accepted") << 8192 << 1025.0;
+        QTest::newRow("empty") << "image.bin" << 0 << 1.0;
+        QTest::newRow("20") << "image.bin" << 20 << 3.5;
+        QTest::newRow("4096") << "image.bin" << 4096 << 513.0;
+        QTest::newRow("8192 accepted") << "image.bin" << 8192 << 1025.0;
+        QTest::newRow("HEX 20") << "image.ihx" << 20 << 3.5;
+        QTest::newRow("HEX 8192") << "image.hex" << 8192 << 1025.0;
     }
     void openListsTheImage()
     {
+        QFETCH(QString, name);
         QFETCH(int, length);
         QFETCH(double, maximum);
         Window t;
-        const QString path = t.file("image.bin", bytes(length));
+        const QString path = name.endsWith(".bin") ? t.file(name, bytes(length)) : t.hexFile(name, bytes(length));
         int rowsSeen = 0;
         double topSeen = 0;
         // Watch the bar while the listing runs: the maximum, and each row's step.
@@ -87,7 +113,7 @@ private slots:
         QVERIFY(t.open(path));
         QCOMPARE(t.w->FileName, path);
         QCOMPARE(t.w->FileLength, length);
-        QCOMPARE(t.w->Text2->text(), QString("IMAGE.BIN"));
+        QCOMPARE(t.w->Text2->text(), name.toUpper());
         QCOMPARE(t.w->Text3->text(), QString::number(length));
         QCOMPARE(t.w->Text1->toPlainText().toLatin1(), listing::format(bytes(length)).replace("\r\n", "\n"));
         QCOMPARE(readAll(t.w->work().listingPath()), listing::format(bytes(length)));
@@ -96,7 +122,8 @@ private slots:
         if (length >= 8)
             QCOMPARE(topSeen, double(length / 8 + 1));
         QVERIFY(t.prompts.shown.isEmpty());
-        QCOMPARE(t.prompts.openDialogs.first().first, QString("File binari (*.*)|*.BIN|Tutti i files (*.*)|*.*"));
+        QCOMPARE(t.prompts.openDialogs.first().first,
+                 QString("File binari (*.*)|*.BIN|Tutti i files (*.*)|*.*|Intel HEX (*.hex *.ihx)|*.hex;*.ihx;*.ihex"));
     }
 
     void secondListingReplacesTheFirst()
@@ -108,16 +135,32 @@ private slots:
         QCOMPARE(t.w->Text2->text(), QString("B.BIN"));
     }
 
-    void tooLongIsRefusedThenCancelled()
+    void refusedThenCancelled_data()
     {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("8193 bytes") << "big.bin" << bytes(8193) << "File is too long ( >8K ).";
+        QTest::newRow("HEX past 8K") << "big.hex" << QByteArray(":01200000AA35\r\n:00000001FF\r\n")
+                                     << "File is too long ( >8K ).";
+        QTest::newRow("HEX record after the end") << "bad.hex" << QByteArray(":00000001FF\r\n:0100000002FC\r\n")
+                                      << "bad.hex, line 2: a record after the end-of-file record of line 1.";
+        QTest::newRow("HEX text, any name") << "bad.txt" << QByteArray("\n:0100000002FC\r\n:00000001FF\r\n")
+                                            << "bad.txt, line 2: the checksum is FCh, the record needs FDh.";
+    }
+    void refusedThenCancelled()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, content);
+        QFETCH(QString, told);
         Window t;
         QVERIFY(t.open(t.file("good.bin", bytes(16))));
         const QString shown = t.w->Text1->toPlainText();
-        t.prompts.openPaths.enqueue(t.file("big.bin", bytes(8193)));
+        t.prompts.openPaths.enqueue(t.file(name, content));
         t.prompts.openPaths.enqueue(QString());  // then Cancel
         t.w->mnuOpen_Click();
         QCOMPARE(t.prompts.shown.size(), 1);
-        QCOMPARE(t.prompts.shown[0].text, QString("File is too long ( >8K )."));
+        QCOMPARE(t.prompts.shown[0].text, told);
         QCOMPARE(t.prompts.shown[0].title, QString("Open"));
         QCOMPARE(t.prompts.shown[0].icon, Prompter::NoIcon);
         QCOMPARE(t.prompts.openDialogs.size(), 3);  // the dialog came again after the refusal
@@ -129,6 +172,26 @@ private slots:
         // With no image, Save shows no dialog.
         t.w->mnuSave_Click();
         QCOMPARE(t.prompts.saveDialogs.size(), 0);
+    }
+
+    void droppedFileOpens()
+    {
+        Window t;
+        const QString hex = t.hexFile("drop.hex", bytes(30));
+        // Not while a command runs.
+        t.w->Ready = false;
+        t.drop(hex);
+        t.w->Ready = true;
+        QVERIFY(t.w->FileName.isEmpty());
+        t.drop(hex);
+        QCOMPARE(t.w->FileName, hex);
+        QCOMPARE(t.w->Text2->text(), QString("DROP.HEX"));
+        QCOMPARE(t.w->Text1->toPlainText().toLatin1(), listing::format(bytes(30)).replace("\r\n", "\n"));
+        // A refused file is told as Open tells it, with no dialog.
+        t.drop(t.file("big.bin", bytes(8193)));
+        QCOMPARE(t.prompts.texts(), QStringList{"File is too long ( >8K )."});
+        QVERIFY(t.prompts.openDialogs.isEmpty());
+        QVERIFY(t.w->Ready);
     }
 
     void openOfAMissingFileSaysWhy()
@@ -154,7 +217,7 @@ private slots:
         t.prompts.answers.enqueue(Prompter::No);
         t.w->mnuSave_Click();
         QCOMPARE(t.prompts.saveDialogs[0].second, image);
-        QCOMPARE(t.prompts.saveDialogs[0].first, QString("File binario (*.*)|*.BIN"));
+        QCOMPARE(t.prompts.saveDialogs[0].first, QString("File binario (*.*)|*.BIN|Intel HEX (*.hex)|*.hex"));
         QCOMPARE(t.prompts.shown.size(), 1);
         const ShownMessage ask = t.prompts.shown[0];
         QCOMPARE(ask.text, QString("Overwrite ?"));
@@ -184,6 +247,17 @@ private slots:
         t.w->mnuSave_Click();
         QCOMPARE(readAll(image), bytes(777));
         QCOMPARE(t.prompts.shown.size(), 3);
+
+        // The name chooses the format: .hex converts, and from HEX .bin converts back.
+        t.prompts.savePaths.enqueue(t.dir.filePath("img.hex"));
+        t.w->mnuSave_Click();
+        const QString hexPath = t.hexFile("expected.hex", bytes(777));
+        QCOMPARE(readAll(t.dir.filePath("img.hex")), readAll(hexPath));
+        QVERIFY(t.open(t.dir.filePath("img.hex")));
+        t.prompts.savePaths.enqueue(t.dir.filePath("back.bin"));
+        t.w->mnuSave_Click();
+        QCOMPARE(readAll(t.dir.filePath("back.bin")), bytes(777));
+        QCOMPARE(t.prompts.shown.size(), 3);
     }
 
     void failedSaveIsTold()
@@ -206,15 +280,39 @@ private slots:
         QVERIFY(!QFile::exists(t.dir.filePath("out.bin")));
     }
 
-    void filterShowsLowerCaseFiles()
+    void dialogFilters_data()
     {
-        const QStringList f = dialogNameFilters("File binari (*.*)|*.BIN|Tutti i files (*.*)|*.*");
-        QCOMPARE(f.size(), 2);
-        QVERIFY(f[0].startsWith("File binari (*.*) ("));
-        QVERIFY(QDir::match(f[0].mid(f[0].lastIndexOf('(') + 1).chopped(1), "prog.bin"));
-        QVERIFY(QDir::match(f[0].mid(f[0].lastIndexOf('(') + 1).chopped(1), "PROG.BIN"));
-        QVERIFY(!QDir::match(f[0].mid(f[0].lastIndexOf('(') + 1).chopped(1), "prog.hex"));
-        QVERIFY(f[1].startsWith("Tutti i files (*.*) ("));
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<int>("entry");
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<QStringList>("shown");
+        QTest::addColumn<QStringList>("hidden");
+        const QString open = "File binari (*.*)|*.BIN|Tutti i files (*.*)|*.*|Intel HEX (*.hex *.ihx)|*.hex;*.ihx";
+        QTest::newRow("binari") << open << 0 << "File binari (*.*)" << QStringList{"prog.bin", "PROG.BIN"}
+                                << QStringList{"prog.hex"};
+        QTest::newRow("tutti, also without a dot") << open << 1 << "Tutti i files (*.*)"
+                                                   << QStringList{"prog.bin", "Makefile"} << QStringList{};
+        QTest::newRow("Intel HEX") << open << 2 << "Intel HEX (*.hex *.ihx)"
+                                   << QStringList{"prog.hex", "PROG.IHX"} << QStringList{"prog.bin"};
+    }
+    void dialogFilters()
+    {
+        QFETCH(QString, filter);
+        QFETCH(int, entry);
+        QFETCH(QString, description);
+        QFETCH(QStringList, shown);
+        QFETCH(QStringList, hidden);
+        const QString f = dialogNameFilters(filter).value(entry);
+        // The description as quoted, then the patterns that the dialog hides.
+        QVERIFY(f.startsWith(description + " ("));
+        const QStringList patterns = f.mid(description.size() + 2).chopped(1).split(' ');
+        auto matches = [&](const QString &name) {
+            return std::any_of(patterns.begin(), patterns.end(), [&](const QString &p) { return QDir::match(p, name); });
+        };
+        for (const QString &name : shown)
+            QVERIFY2(matches(name), qPrintable(name));
+        for (const QString &name : hidden)
+            QVERIFY2(!matches(name), qPrintable(name));
     }
 };
 

@@ -144,6 +144,125 @@ private slots:
         QCOMPARE(r.message(), message);
         QCOMPARE(int(r.failure().kind), kind);
     }
+
+    void accepted_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("format");
+        const QByteArray end = ":00000001FF\r\n";
+        const QByteArray sixteen = QByteArray::fromHex("000102030405060708090A0B0C0D0E0F");
+        const QByteArray full = rec("10000000000102030405060708090A0B0C0D0E0F");
+        auto row = [](const char *tag, const char *name, const QByteArray &text, const QByteArray &bytes,
+                      ImageFormat format) { QTest::newRow(tag) << name << text << bytes << int(format); };
+        row("04 record first, short last record", "a.hex",
+            rec("020000040000") + full + rec("03001000AABBCC") + end, sixteen + QByteArray::fromHex("AABBCC"),
+            ImageFormat::IntelHex);
+        row("lower case, LF", "a.ihx", full.toLower() + ":00000001ff\n", sixteen, ImageFormat::IntelHex);
+        row("out of address order", "a.hex", rec("02001000AABB") + full + end, sixteen + QByteArray::fromHex("AABB"),
+            ImageFormat::IntelHex);
+        row("03 and 05 records", "a.HEX", rec("0400000300000000") + rec("0400000500000000") + full + end, sixteen,
+            ImageFormat::IntelHex);
+        row("gap is FF", "a.IHEX", rec("0100000011") + rec("0100040022") + end, QByteArray::fromHex("11FFFFFF22"),
+            ImageFormat::IntelHex);
+        row("segment within 8K", "a.hex", rec("020000020100") + rec("0100000033") + end,
+            QByteArray(0x1000, char(0xFF)) + QByteArray::fromHex("33"), ImageFormat::IntelHex);
+        row("blank lines, trailing blanks", "a.hex", "\r\n" + full.chopped(1) + "  \t\r\n\r\n" + end + " \r\n",
+            sixteen, ImageFormat::IntelHex);
+        row("same value twice", "a.hex", rec("0100050077") + rec("0100050077") + end,
+            QByteArray(5, char(0xFF)) + QByteArray::fromHex("77"), ImageFormat::IntelHex);
+        row("last address", "a.hex", rec("011FFF0099") + end, QByteArray(8191, char(0xFF)) + QByteArray::fromHex("99"),
+            ImageFormat::IntelHex);
+        row("no data", "a.hex", end, {}, ImageFormat::IntelHex);
+        row("HEX text under another name", "prog.txt", "\n " + full + end, sixteen, ImageFormat::IntelHex);
+        row("':' then raw bytes", "prog.bin", QByteArray(":\x00\x01\xFF", 4), QByteArray(":\x00\x01\xFF", 4),
+            ImageFormat::Binary);
+        row("binary of 8192", "full.bin", QByteArray(8192, 'x'), QByteArray(8192, 'x'), ImageFormat::Binary);
+    }
+    void accepted()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, text);
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, format);
+        QTemporaryDir dir;
+        const auto r = loadImage(writeFile(dir.filePath(name), text));
+        QVERIFY2(r.ok(), qPrintable(r.message()));
+        QCOMPARE(r.value().bytes, bytes);
+        QCOMPARE(int(r.value().format), format);
+        QCOMPARE(r.value().path, dir.filePath(name));
+    }
+
+    void tooLongBinary()
+    {
+        QTemporaryDir dir;
+        const auto r = loadImage(writeFile(dir.filePath("big.bin"), QByteArray(8193, 'x')));
+        QVERIFY(!r.ok());
+        QCOMPARE(r.failure().kind, Failure::TooLong);
+        QCOMPARE(r.message(), QString("big.bin is too long: 8193 bytes, and the largest chip holds 8192."));
+        const auto gone = loadImage(dir.filePath("gone.hex"));
+        QVERIFY(!gone.ok() && gone.failure().kind == Failure::Error && gone.message().contains("gone.hex"));
+    }
+
+    void save_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("to");
+        QTest::addColumn<QByteArray>("written");
+        const QByteArray hexText = "\n" + rec("0300000001ab02").toLower() + ":00000001FF  \n";
+        const QByteArray converted = rec("0300000001AB02").chopped(1) + "\r\n:00000001FF\r\n";
+        QTest::newRow("binary copy") << "a.bin" << pattern(777) << "b.BIN" << pattern(777);
+        QTest::newRow("HEX copy keeps its text") << "a.hex" << hexText << "b.ihx" << hexText;
+        QTest::newRow("HEX to binary") << "a.hex" << hexText << "b.bin" << QByteArray::fromHex("01AB02");
+        QTest::newRow("binary to HEX") << "a.bin" << QByteArray::fromHex("01AB02") << "b.hex" << converted;
+        QTest::newRow("onto itself") << "a.bin" << pattern(9) << "./a.bin" << pattern(9);
+    }
+    void save()
+    {
+        QFETCH(QString, from);
+        QFETCH(QByteArray, content);
+        QFETCH(QString, to);
+        QFETCH(QByteArray, written);
+        QTemporaryDir dir;
+        writeFile(dir.filePath(to), "old");
+        const QString source = writeFile(dir.filePath(from), content);
+        const auto image = loadImage(source);
+        QVERIFY(image.ok());
+        QVERIFY(saveImage(image.value(), dir.filePath(to), formatForName(to)).ok());
+        QCOMPARE(readAll(dir.filePath(to)), written);
+    }
+
+    void safeWrite()
+    {
+        QTemporaryDir dir;
+        // A link planted at the path is replaced, its target left alone.
+        const QString path = dir.filePath("tempfile.$$$"), victim = writeFile(dir.filePath("victim"), "keep me");
+        QVERIFY(QFile::link(victim, path));
+        QVERIFY(writeFileSafely(path, "listing").ok());
+        QCOMPARE(readAll(victim), QByteArray("keep me"));
+        QVERIFY(!QFileInfo(path).isSymLink());
+        QCOMPARE(readAll(path), QByteArray("listing"));
+        // A folder that is a plain file: the failure names the file, whoever runs the test.
+        const auto bad = writeFileSafely(dir.filePath("victim/x.bin"), "x");
+        QVERIFY(!bad.ok() && bad.message().contains("x.bin"));
+        // A file size limit makes the write fail half-way, as a full disk would, also for
+        // root: the old file stays as it was and no temporary is left behind.
+        const QString dst = writeFile(dir.filePath("dst.bin"), "old image");
+        rlimit old{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit small = old;
+        small.rlim_cur = 1024;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+        const Status r = writeFileSafely(dst, pattern(8192));
+        setrlimit(RLIMIT_FSIZE, &old);
+        QVERIFY(!r.ok());
+        QVERIFY(r.message().contains("dst.bin"));
+        QCOMPARE(readAll(dst), QByteArray("old image"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::System).size(), 3);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestImage)

@@ -1,6 +1,7 @@
 // The device operations' exchanges against the emulated board: the exact bytes on the
 // wire, the replies as taken, and a clean end on a silent or misbehaving board.
 #include "emurig.h"
+#include "identify.h"
 #include "operations.h"
 
 #include <QElapsedTimer>
@@ -51,15 +52,23 @@ class TestOperations : public QObject {
 private slots:
     void readWire_data()
     {
+        // Every chip of the table, as the emulator presents it.
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("size");
-        QTest::newRow("89C51") << "89c51" << 4096;
-        QTest::newRow("89C52") << "89c52" << 8192;
+        for (const ChipInfo &c : knownChips)
+            QTest::newRow(c.name) << QString::fromLatin1(c.name) << c.size;
     }
     void readWire()
     {
         QFETCH(QString, name);
         QFETCH(int, size);
+        {
+            Rig r(chip(name.toLatin1()));
+            const IdentifyOutcome id = identifyDevice(r.board);
+            QVERIFY(id.chip);
+            QCOMPARE(id.chip->name, chipForName(name)->name);
+            QCOMPARE(r.engine->memory().size(), size);
+        }
         const QByteArray content = pattern(size);
         Rig r(chip(name.toLatin1(), content));
         double top = 0;

@@ -51,9 +51,16 @@ struct Window {
     QByteArray sent() const { return rig.port ? rig.port->writes().join() : QByteArray(); }
     // Bytes sent since Identify, as written.
     QByteArray wire() const { return sent().mid(wireMark); }
-    void openImage(const QByteArray &data)
+    // Opens `data` as a file called `name`; a .hex name gets it written as Intel HEX.
+    void openImage(const QByteArray &data, const QString &name = "image.bin")
     {
-        const QString p = dir.filePath("image.bin");
+        const QString p = dir.filePath(name);
+        if (formatForName(name) == ImageFormat::IntelHex) {
+            saveImage(Image{data}, p, ImageFormat::IntelHex);
+            prompts.openPaths.enqueue(p);
+            w->mnuOpen_Click();
+            return;
+        }
         QFile f(p);
         f.open(QIODevice::WriteOnly);
         f.write(data);
@@ -229,19 +236,55 @@ private slots:
         QCOMPARE(t.prompts.shown.last().icon, Prompter::Information);
     }
 
-    void imageGoneSinceListing()
+    void imageChangedSinceListing_data()
     {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("rebuilt");  // empty: the file is gone
+        QTest::addColumn<QString>("told");
+        QTest::newRow("gone") << "image.bin" << QByteArray() << "The file %1 does not exist.";
+        QTest::newRow("HEX rebuilt with a bad checksum")
+            << "prog.hex" << QByteArray(":0100000002FC\r\n:00000001FF\r\n")
+            << "prog.hex, line 1: the checksum is FCh, the record needs FDh.";
+    }
+    void imageChangedSinceListing()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, rebuilt);
+        QFETCH(QString, told);
         Window t;
-        t.openImage(pattern(50));
+        t.openImage(pattern(50), name);
+        QCOMPARE(t.w->FileLength, 50);
         QFile::remove(t.w->FileName);
+        if (!rebuilt.isEmpty()) {
+            QFile f(t.w->FileName);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(rebuilt);
+        }
         t.prompts.answers.enqueue(Prompter::Ok);
         t.w->WriteData_Click();
         t.w->Verify_Click();
         QCOMPARE(t.wire(), QByteArray());  // nothing sent after the failure
-        QCOMPARE(t.prompts.shown.size(), 3);
-        QVERIFY(t.prompts.shown[1].text.contains("image.bin"));
-        QVERIFY(t.prompts.shown[2].text.contains("image.bin"));
+        QCOMPARE(t.prompts.texts().mid(1), QStringList(2, told.arg(t.w->FileName)));
+        QCOMPARE(t.prompts.shown[1].title, QString("Write Data"));
         QVERIFY(t.w->Ready && t.w->Text1->isVisibleTo(t.w.get()));
+    }
+
+    void hexImageIsProgrammedAsItsBytes()
+    {
+        Window t;
+        t.openImage(pattern(40), "prog.hex");
+        QCOMPARE(t.w->Text2->text(), QString("PROG.HEX"));
+        QCOMPARE(t.w->Text3->text(), QString("40"));
+        QCOMPARE(t.w->Text1->toPlainText().toLatin1(), listing::format(pattern(40)).replace("\r\n", "\n"));
+        // Rebuilt after it was opened: Write and Verify take the file as it is now.
+        saveImage(Image{pattern(60, 5)}, t.w->FileName, ImageFormat::IntelHex);
+        t.prompts.answers.enqueue(Prompter::Ok);
+        t.w->WriteData_Click();
+        QCOMPARE(t.prompts.shown.last().text, QString("Device was succesfully programmed."));
+        QCOMPARE(t.wire().size(), 1 + 3 * 60);
+        QCOMPARE(t.engine->memory().left(61), pattern(60, 5) + char(0xFF));
+        t.w->Verify_Click();
+        QCOMPARE(t.prompts.shown.last().text, QString("Equal."));
     }
 
     void noImageDoesNothing()
