@@ -100,14 +100,18 @@ void BoardEngine::reply(qint64 t, quint8 value)
     ++m_replies;
     const bool drop = m_replies == m_cfg.dropReply;
     const int copies = drop ? 0 : (m_replies == m_cfg.doubleReply ? 2 : 1);
-    for (int i = 0; i < copies; ++i) {
+    auto send = [&](char byte) {
         qint64 at = t;
         if (m_cfg.paced) {
             at = std::max(t, m_lineFreeNs) + byteTimeNs;
             m_lineFreeNs = at;
         }
-        m_out.emplace_back(at, char(value));
-    }
+        m_out.emplace_back(at, byte);
+    };
+    for (int i = 0; i < copies; ++i)
+        send(char(value));
+    if (m_replies == m_cfg.strayAfter)
+        send(char(m_cfg.strayValue));
     if (m_replies == m_cfg.silentAfter)
         m_silent = true;
     if (m_replies == m_cfg.vanishAfter) {

@@ -22,6 +22,8 @@ struct BoardConfig {
     // Injected faults; -1 switches one off. Replies are counted from 1.
     int silentAfter = -1;   // answer this many replies, then nothing (0: silent from the start)
     int strayByte = -1;     // one unasked byte waiting before the first command
+    int strayAfter = -1;    // one unasked byte (strayValue) follows this reply on the line
+    quint8 strayValue = 0x55;
     int doubleReply = -1;   // this reply is sent twice
     int dropReply = -1;     // this reply is never sent
     int wrongAddress = -1;  // reads and read-backs at this address give wrongValue

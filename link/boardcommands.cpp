@@ -29,12 +29,57 @@ Failure waitFailure(SerialLink &link, SerialLink::WaitEnd end)
 }
 }  // namespace
 
+Status BoardCommands::resetAddress()
+{
+    if (m_leftovers) {
+        m_link.takeReceived();
+        m_leftovers = false;
+    }
+    return m_link.send(QByteArrayLiteral("Z"));
+}
+
+Failure BoardCommands::outOfStep(int extra)
+{
+    // What is still on its way is let in and dropped, so that the next command starts
+    // in step; a board that never stops sending is left after the reply limit.
+    const QDeadlineTimer limit(timeouts::reply);
+    do
+        m_link.takeReceived();
+    while (!limit.hasExpired() && m_link.waitFor(1, timeouts::quiet) == SerialLink::WaitEnd::Arrived);
+    m_leftovers = true;
+    const QString bytes = extra == 1 ? QObject::tr("1 byte") : QObject::tr("%1 bytes").arg(extra);
+    return Failure{QObject::tr("the board sent %1 more than was asked").arg(bytes), Failure::OutOfStep};
+}
+
+Status BoardCommands::lineClear()
+{
+    if (const int waiting = m_link.countReceived(); waiting > 0)
+        return outOfStep(waiting);
+    return {};
+}
+
 Result<QByteArray> BoardCommands::awaitReply(int expected)
 {
     const auto end = m_link.waitFor(expected, timeouts::reply);
-    if (end != SerialLink::WaitEnd::Arrived)
+    if (end != SerialLink::WaitEnd::Arrived) {
+        m_leftovers = true;
         return waitFailure(m_link, end);
-    return m_link.takeReceived();
+    }
+    const QByteArray reply = m_link.takeReceived();
+    if (reply.size() > expected)
+        return outOfStep(int(reply.size()) - expected);
+    return reply;
+}
+
+Status BoardCommands::expectQuiet()
+{
+    const auto end = m_link.waitFor(1, timeouts::quiet);
+    if (end == SerialLink::WaitEnd::TimedOut)
+        return {};
+    if (end == SerialLink::WaitEnd::Arrived)
+        return outOfStep(m_link.countReceived());
+    m_leftovers = true;
+    return waitFailure(m_link, end);
 }
 
 Result<QByteArray> BoardCommands::readSignature(QDeadlineTimer deadline)
@@ -49,6 +94,8 @@ Result<QByteArray> BoardCommands::readSignature(QDeadlineTimer deadline)
 
 Result<QByteArray> BoardCommands::readNext()
 {
+    if (Status s = lineClear(); !s)
+        return s.failure();
     if (Status s = m_link.send(QByteArrayLiteral("RI")); !s)
         return s.failure();
     return awaitReply(1);
@@ -56,6 +103,8 @@ Result<QByteArray> BoardCommands::readNext()
 
 Result<QByteArray> BoardCommands::readFour()
 {
+    if (Status s = lineClear(); !s)
+        return s.failure();
     if (Status s = m_link.send(QByteArrayLiteral("RIRIRIRI")); !s)
         return s.failure();
     return awaitReply(4);
@@ -63,6 +112,8 @@ Result<QByteArray> BoardCommands::readFour()
 
 Result<QByteArray> BoardCommands::writeByte(quint8 data)
 {
+    if (Status s = lineClear(); !s)
+        return s.failure();
     if (Status s = m_link.send(QByteArrayLiteral("W")); !s)
         return s.failure();
     if (Status s = m_link.send(QByteArray(1, char(data))); !s)

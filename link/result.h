@@ -11,7 +11,9 @@ struct Failure {
     // Why a wait for the board ended without its reply; the operations word their
     // message after it (a stop asked for by the user is not a fault of the board).
     // Refused and TooLong: an image file that cannot be programmed as it is.
-    enum Kind { Error, TimedOut, PortLost, Stopped, Refused, TooLong };
+    // OutOfStep: more bytes came than were asked for, so a reply may belong to another
+    // request and none of them can be trusted.
+    enum Kind { Error, TimedOut, PortLost, Stopped, Refused, TooLong, OutOfStep };
     QString message;  // what happened, where, and what to check; shown to the user as it is
     Kind kind = Error;
 };

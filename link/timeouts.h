@@ -16,6 +16,14 @@ inline constexpr std::chrono::milliseconds identify = 1000ms;
 // is reported before the user starts wondering.
 inline constexpr std::chrono::milliseconds reply = 2000ms;
 
+// The protocol has no framing, so a late byte can make every later reply answer the
+// request before it, in the same rhythm. After an operation's last reply, and before a
+// byte read back different, a difference or a group holding data is reported, the line
+// must stay quiet this long; a byte that comes meanwhile means the replies are out of
+// step. Far above one byte at 9600 baud (1.04 ms) and above the 16 ms a USB serial
+// adapter may hold a byte by default (its latency timer), with room for a busy machine.
+inline constexpr std::chrono::milliseconds quiet = 50ms;
+
 // A device node that has just appeared (a USB adapter plugged in) may not carry its
 // group yet; the open is tried again for this long before the failure is reported.
 inline constexpr std::chrono::milliseconds openRetry = 800ms;

@@ -15,29 +15,58 @@ bool replyEquals(const QByteArray &reply, quint8 expected)
     return reply.size() == 1 && quint8(reply.at(0)) == expected;
 }
 
-Failure operationFailure(const QString &operation, int address, const Failure &why, int port)
+Failure operationFailure(const QString &operation, int address, const Failure &why, int port,
+                         const QString &consequence)
 {
     const QString where = hexNumber(address) + QLatin1Char('h');
+    const QString then = consequence.isEmpty() ? QString() : QLatin1Char(' ') + consequence;
     switch (why.kind) {
     case Failure::Stopped:
-        return Failure{QObject::tr("%1 stopped by the user at address %2.").arg(operation, where), why.kind};
+        return Failure{QObject::tr("%1 stopped by the user at address %2.").arg(operation, where) + then, why.kind};
     case Failure::PortLost:
-        return Failure{QObject::tr("%1 stopped at address %2: %3.\n\nCheck the cable and the serial adapter; the "
-                                   "port is opened again at the next command.")
-                           .arg(operation, where, why.message),
+        return Failure{QObject::tr("%1 stopped at address %2: %3.").arg(operation, where, why.message) + then +
+                           QObject::tr("\n\nCheck the cable and the serial adapter; the port is opened again at the "
+                                       "next command."),
+                       why.kind};
+    case Failure::OutOfStep:
+        return Failure{QObject::tr("%1 stopped at address %2: %3, so its replies are out of step.")
+                               .arg(operation, where, why.message) +
+                           then +
+                           QObject::tr("\n\nIf this happens again, check the cable, and that no other program "
+                                       "uses %1.")
+                               .arg(portLabel(port)),
                        why.kind};
     default:
-        return Failure{QObject::tr("%1 stopped at address %2: %3.\n\nCheck that the board is powered, that its cable "
-                                   "is connected, and that %4 is the board's port.")
-                           .arg(operation, where, why.message, portLabel(port)),
+        return Failure{QObject::tr("%1 stopped at address %2: %3.").arg(operation, where, why.message) + then +
+                           QObject::tr("\n\nCheck that the board is powered, that its cable is connected, and "
+                                       "that %1 is the board's port.")
+                               .arg(portLabel(port)),
                        why.kind};
     }
 }
 
 namespace {
+// What an early end means, by operation. A Write that ends early, for whatever reason,
+// leaves the chip partly programmed; the others change nothing, but replies out of step
+// leave no result that could be trusted.
+QString consequenceOf(const char *operation, const Failure &why)
+{
+    const QLatin1String op(operation);
+    if (op == QLatin1String("Write"))
+        return QObject::tr("The chip may be half-written: erase it (Chip Erase), then write again.");
+    if (why.kind != Failure::OutOfStep)
+        return {};
+    if (op == QLatin1String("Read"))
+        return QObject::tr("Nothing was stored: read again.");
+    if (op == QLatin1String("Verify"))
+        return QObject::tr("No difference is reported, since none could be trusted: verify again.");
+    return QObject::tr("The check gives no verdict: run it again.");
+}
+
 Failure fail(BoardCommands &board, const char *operation, int address, const Failure &why)
 {
-    return operationFailure(QObject::tr(operation), address, why, board.link().portNumber());
+    return operationFailure(QObject::tr(operation), address, why, board.link().portNumber(),
+                            consequenceOf(operation, why));
 }
 }  // namespace
 
@@ -52,9 +81,15 @@ Result<bool> blankCheck(BoardCommands &board, int chipSize, const Progress &prog
         auto reply = board.readFour();
         if (!reply)
             return fail(board, "Blank check", (g - 1) * 4, reply.failure());
-        // The first four bytes are the group; anything after them is dropped with it.
-        if (reply.value().left(4) != QByteArray(4, char(0xFF)))
+        if (reply.value() != QByteArray(4, char(0xFF))) {
+            if (Status q = board.expectQuiet(); !q)
+                return fail(board, "Blank check", (g - 1) * 4, q.failure());
             return false;
+        }
+    }
+    if (groups > 0) {
+        if (Status q = board.expectQuiet(); !q)
+            return fail(board, "Blank check", (groups - 1) * 4, q.failure());
     }
     return true;
 }
@@ -71,9 +106,12 @@ Result<QByteArray> readDevice(BoardCommands &board, int chipSize, const Progress
         auto reply = board.readNext();
         if (!reply)
             return fail(board, "Read", i - 1, reply.failure());
-        // A second byte for the same request is dropped, so later bytes keep their place.
         data.append(char(BoardCommands::firstByte(reply.value())));
         progress.value(i);
+    }
+    if (chipSize > 0) {
+        if (Status q = board.expectQuiet(); !q)
+            return fail(board, "Read", chipSize - 1, q.failure());
     }
     return data;
 }
@@ -90,9 +128,16 @@ Result<std::optional<Difference>> verifyDevice(BoardCommands &board, const QByte
         if (!reply)
             return fail(board, "Verify", a, reply.failure());
         const quint8 expected = quint8(image.at(a));
-        if (!replyEquals(reply.value(), expected))
+        if (!replyEquals(reply.value(), expected)) {
+            if (Status q = board.expectQuiet(); !q)
+                return fail(board, "Verify", a, q.failure());
             return std::optional<Difference>(Difference{a, expected, BoardCommands::firstByte(reply.value())});
+        }
         progress.value(++value);
+    }
+    if (!image.isEmpty()) {
+        if (Status q = board.expectQuiet(); !q)
+            return fail(board, "Verify", int(image.size()) - 1, q.failure());
     }
     return std::optional<Difference>();
 }
@@ -110,6 +155,8 @@ Result<WriteOutcome> writeDevice(BoardCommands &board, const QByteArray &image, 
         if (!reply)
             return fail(board, "Write", a, reply.failure());
         if (!replyEquals(reply.value(), data)) {
+            if (Status q = board.expectQuiet(); !q)
+                return fail(board, "Write", a, q.failure());
             ++out.mismatches;
             if (onMismatch)
                 onMismatch(Mismatch{a, data, BoardCommands::firstByte(reply.value())});
@@ -118,6 +165,10 @@ Result<WriteOutcome> writeDevice(BoardCommands &board, const QByteArray &image, 
             return fail(board, "Write", a, s.failure());
         ++out.written;
         progress.value(a + 1);
+    }
+    if (n > 0) {
+        if (Status q = board.expectQuiet(); !q)
+            return fail(board, "Write", n - 1, q.failure());
     }
     return out;
 }

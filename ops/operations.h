@@ -18,7 +18,13 @@ struct Progress {
 };
 
 // "<Operation> stopped at address 1A2h: <why>." with a hint on what to check.
-Failure operationFailure(const QString &operation, int address, const Failure &why, int port);
+// `consequence` (what the early end means and what to do now) goes before the hint.
+Failure operationFailure(const QString &operation, int address, const Failure &why, int port,
+                         const QString &consequence = {});
+
+// Each of the four below ends as out of step (Failure::OutOfStep) when a reply holds
+// more bytes than asked, bytes wait before a request, or a byte comes in the quiet time
+// after the last reply or before a result that is not a match is reported.
 
 // Blank check: "Z", then "RIRIRIRI" per group of four until a group holds data.
 // True when every byte read FF.

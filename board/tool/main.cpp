@@ -111,7 +111,8 @@ bool configure(const QCommandLineParser &p, BoardConfig *cfg)
         int *field;
     };
     for (const Count &c : {Count{"silent-after", 0, &cfg->silentAfter}, Count{"double-reply", 1, &cfg->doubleReply},
-                           Count{"drop-reply", 1, &cfg->dropReply}, Count{"vanish-after", 0, &cfg->vanishAfter}}) {
+                           Count{"drop-reply", 1, &cfg->dropReply}, Count{"vanish-after", 0, &cfg->vanishAfter},
+                           Count{"stray-after", 1, &cfg->strayAfter}}) {
         const QString opt = QString::fromLatin1(c.name);
         if (p.isSet(opt) && !parseCount(p.value(opt), c.min, c.field)) {
             fail(QStringLiteral("--%1 takes a whole number from %2 up, not \"%3\"").arg(opt).arg(c.min).arg(p.value(opt)));
@@ -180,6 +181,8 @@ int main(int argc, char *argv[])
          QStringLiteral("N")},
         {QStringLiteral("stray-byte"), QStringLiteral("One unasked byte waiting before the first command."),
          QStringLiteral("HEX")},
+        {QStringLiteral("stray-after"), QStringLiteral("One unasked byte (55h) follows reply N on the line."),
+         QStringLiteral("N")},
         {QStringLiteral("double-reply"), QStringLiteral("Send reply N twice."), QStringLiteral("N")},
         {QStringLiteral("drop-reply"), QStringLiteral("Never send reply N."), QStringLiteral("N")},
         {QStringLiteral("wrong-byte"), QStringLiteral("Reads and read-backs at ADDR give VALUE (both hex)."),
@@ -192,6 +195,8 @@ int main(int argc, char *argv[])
          QStringLiteral("PATH")},
         {QStringLiteral("log"), QStringLiteral("Write every byte received to FILE, raw."), QStringLiteral("FILE")},
         {QStringLiteral("save"), QStringLiteral("Write the flash memory to FILE on exit."), QStringLiteral("FILE")},
+        {QStringLiteral("strict"), QStringLiteral("Exit with status 3 when any byte received was no command of the "
+                                                  "board (they are always listed on exit).")},
     });
     if (!p.parse(app.arguments())) {
         fail(p.errorText());
@@ -260,5 +265,14 @@ int main(int argc, char *argv[])
     server.stop();
     if (p.isSet(QStringLiteral("save")) && !saveMemory(p.value(QStringLiteral("save")), engine->memory()))
         return 1;
+    // A host that sends a byte the board does not know has a fault of its own: say so.
+    const QByteArray &unexpected = engine->unexpected();
+    if (!unexpected.isEmpty()) {
+        fail(QStringLiteral("%1 byte(s) received that are no command of the board: %2")
+                 .arg(unexpected.size())
+                 .arg(QString::fromLatin1(unexpected.left(64).toHex(' ').toUpper())));
+        if (p.isSet(QStringLiteral("strict")))
+            return 3;
+    }
     return 0;
 }

@@ -246,6 +246,7 @@ private slots:
         QTest::newRow("stray byte") << "stray" << 0x55 << QByteArray::fromHex("55112233") << false;
         QTest::newRow("stray 00") << "stray" << 0x00 << QByteArray::fromHex("00112233") << false;
         QTest::newRow("second reply doubled") << "double" << 2 << QByteArray::fromHex("11222233") << false;
+        QTest::newRow("stray byte after reply 2") << "strayAfter" << 2 << QByteArray::fromHex("11225533") << false;
         QTest::newRow("second reply dropped") << "drop" << 2 << QByteArray::fromHex("1133") << false;
         QTest::newRow("wrong byte at 1") << "wrong" << 1 << QByteArray::fromHex("11EE33") << false;
         QTest::newRow("vanish after 2") << "vanish" << 2 << QByteArray::fromHex("1122") << true;
@@ -264,6 +265,8 @@ private slots:
             cfg.strayByte = n;
         else if (fault == "double")
             cfg.doubleReply = n;
+        else if (fault == "strayAfter")
+            cfg.strayAfter = n;
         else if (fault == "drop")
             cfg.dropReply = n;
         else if (fault == "wrong")

@@ -139,6 +139,12 @@ private slots:
         QCOMPARE(s.code, 1);
         QVERIFY2(s.err.contains("Read stopped at address 39h"), s.err.constData());  // 3 signature replies first
         QVERIFY(!QFile::exists(dir.filePath("x.bin")));
+        // A late byte in the middle of a read: no file, exit 1, never a shifted image.
+        BoardTool stray({"--chip", "89c51", "--stray-after", "2000"});
+        const Run o = cli(stray.path, {"read", dir.filePath("y.bin")});
+        QCOMPARE(o.code, 1);
+        QVERIFY2(o.err.contains("so its replies are out of step. Nothing was stored"), o.err.constData());
+        QVERIFY(!QFile::exists(dir.filePath("y.bin")));
     }
 };
 

@@ -1,10 +1,12 @@
 // voralith-board started as the run command starts it: the device path it prints once
-// it answers, and a clean stop. Tests define VORALITH_BOARD_PATH to the built tool.
+// it answers, and a clean stop. Tests define VORALITH_BOARD_PATH to the built tool. It
+// runs strict: a byte it received that is no command of the board fails the test.
 #pragma once
 
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QStringList>
+#include <QTest>
 
 struct BoardTool {
     QProcess proc;
@@ -12,7 +14,7 @@ struct BoardTool {
     explicit BoardTool(const QStringList &args)
     {
         proc.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        proc.start(QStringLiteral(VORALITH_BOARD_PATH), args);
+        proc.start(QStringLiteral(VORALITH_BOARD_PATH), QStringList{QStringLiteral("--strict")} + args);
         QByteArray out;
         QElapsedTimer t;
         t.start();
@@ -25,13 +27,14 @@ struct BoardTool {
     }
     ~BoardTool()
     {
+        if (proc.state() != QProcess::NotRunning && terminate() == unexpectedBytes)
+            QTest::qFail("voralith-board received bytes that are no command of the board", __FILE__, __LINE__);
         if (proc.state() != QProcess::NotRunning) {
-            proc.terminate();
-            if (!proc.waitForFinished(5000))
-                proc.kill();
+            proc.kill();
             proc.waitForFinished(5000);
         }
     }
+    static constexpr int unexpectedBytes = 3;  // its exit status under --strict
     // Ends the tool as the run command does; its exit status, -1 if it did not end well.
     int terminate()
     {

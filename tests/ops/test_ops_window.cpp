@@ -100,18 +100,33 @@ private slots:
         QCOMPARE(t.prompts.shown[0].icon, Prompter::NoIcon);
     }
 
+    // A Read that ends early, on a silent board or on replies out of step, keeps the image
+    // the user had, tells why once, and the next Read works.
+    void interruptedReadKeepsThePreviousImage_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("start");
+        QTest::newRow("silent half-way") << "silent" << "Read stopped at address 1000h: the board did not answer";
+        QTest::newRow("stray byte with reply 2000")
+            << "stray" << "Read stopped at address 7CFh: the board sent 1 byte more than was asked, so its replies "
+                          "are out of step. Nothing was stored: read again.";
+        QTest::newRow("last reply doubled")
+            << "double" << "Read stopped at address 1FFFh: the board sent 1 byte more than was asked";
+    }
     void interruptedReadKeepsThePreviousImage()
     {
+        QFETCH(QString, fault);
+        QFETCH(QString, start);
         BoardConfig c = *BoardConfig::forChip("89c52");
         c.image = pattern(8192);
         Window t(c);
         t.w->ReadData_Click();
         const QString listed = t.w->Text1->toPlainText();
-        // The board goes quiet half-way through the second read.
         *t.engine = BoardEngine([&] {
             BoardConfig s = c;
             s.image = pattern(8192, 7);
-            s.silentAfter = 4096;
+            (fault == "silent" ? s.silentAfter : fault == "stray" ? s.strayAfter : s.doubleReply) =
+                fault == "silent" ? 4096 : fault == "stray" ? 2000 : 8192;
             return s;
         }());
         t.w->ReadData_Click();
@@ -120,7 +135,34 @@ private slots:
         QCOMPARE(t.w->FileName, t.w->work().bufferPath());
         QCOMPARE(t.prompts.shown.size(), 1);
         QCOMPARE(t.prompts.shown[0].title, QString("Read Data"));
-        QVERIFY2(t.prompts.shown[0].text.startsWith("Read stopped at address 1000h"), qPrintable(t.prompts.shown[0].text));
+        QCOMPARE(t.prompts.shown[0].icon, Prompter::Critical);
+        QVERIFY2(t.prompts.shown[0].text.startsWith(start), qPrintable(t.prompts.shown[0].text));
+        QVERIFY(t.w->Ready && t.w->Text1->isVisibleTo(t.w.get()));
+        QCOMPARE(t.w->ProgressBar1->currentValue(), 1.0);
+        if (fault == "silent")
+            return;
+        t.w->ReadData_Click();
+        QCOMPARE(t.prompts.shown.size(), 1);
+        QCOMPARE(readAll(t.w->work().bufferPath()), pattern(8192, 7));
+    }
+
+    // A late byte in the middle of a Write: one message, not a box per byte, and what to do.
+    void writeOutOfStepIsOneMessage()
+    {
+        BoardConfig c = *BoardConfig::forChip("89c51");
+        c.paced = true;
+        c.strayAfter = 10;
+        Window t(c);
+        t.openImage(pattern(40));
+        t.prompts.answers.enqueue(Prompter::Ok);
+        t.w->WriteData_Click();
+        QCOMPARE(t.prompts.shown.size(), 2);
+        const ShownMessage m = t.prompts.shown[1];
+        QCOMPARE(m.title, QString("Write Data"));
+        QCOMPARE(m.icon, Prompter::Critical);
+        QVERIFY2(m.text.contains("so its replies are out of step. The chip may be half-written: erase it (Chip "
+                                 "Erase), then write again."),
+                 qPrintable(m.text));
         QVERIFY(t.w->Ready && t.w->Text1->isVisibleTo(t.w.get()));
         QCOMPARE(t.w->ProgressBar1->currentValue(), 1.0);
     }
@@ -305,8 +347,7 @@ private slots:
         QCOMPARE(t.prompts.shown[0].title, QString("Blank Check"));
         QCOMPARE(t.prompts.shown[0].text, QString("Device is erased."));
         QCOMPARE(t.prompts.shown[0].icon, Prompter::Information);
-        t.engine->receive("WI", 0);  // programs 00 at address 0... through the wire as the host would
-        t.engine->receive(QByteArray(1, '\0'), 0);
+        t.engine->receive(QByteArray("ZW\0", 3), 0);  // 00 programmed at address 0, behind the window's back
         t.engine->takeDue(1LL << 60);
         t.w->BlankCheck_Click();
         QCOMPARE(t.prompts.shown[1].text, QString("Device contains data."));
