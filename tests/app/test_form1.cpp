@@ -1,239 +1,120 @@
-// The main window: layout, start-up and shut-down, the busy guard, port selection and
-// Identify, driven offscreen against in-process emulated boards.
-#include "emurig.h"
-#include "fakeprompter.h"
-#include "form1.h"
-#include "identify.h"
+// The main window: start-up and shut-down, the busy guard, port selection and Identify,
+// driven offscreen against in-process emulated boards.
+#include "timeouts.h"
+#include "windowfixture.h"
 
-#include <QAction>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
-#include <QMenuBar>
 #include <QPlainTextEdit>
-#include <QPushButton>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-
-namespace {
-// The settings store as the program sees it (each test run has its own).
-std::unique_ptr<QSettings> settings()
-{
-    return std::make_unique<QSettings>(QStringLiteral("Quorvale"), QStringLiteral("Quorvale"));
-}
-
-struct Window {
-    QTemporaryDir dir;
-    FakePrompter prompts;
-    EmuRig rig;
-    std::unique_ptr<Form1> w;
-    int exits = 0;
-
-    // Boards on /dev/ttyS0../dev/ttyS4 (Com1..Com5) unless `missing` names them.
-    explicit Window(QList<int> present = {1, 2, 3, 4, 5}, BoardConfig cfg = {})
-    {
-        for (int n : present)
-            rig.add(QStringLiteral("/dev/ttyS%1").arg(n - 1), cfg);
-    }
-    Form1 &open()
-    {
-        Form1::Deps d;
-        d.work = WorkFolder::acquireAt(dir.path() + "/work").value();
-        d.prompter = &prompts;
-        d.opener = rig.opener();
-        d.exitProgram = [this] { ++exits; };
-        w = std::make_unique<Form1>(d);
-        return *w;
-    }
-    BoardEngine &board(int com) { return *rig.boards.value(QStringLiteral("/dev/ttyS%1").arg(com - 1)); }
-};
-
-QList<bool> checks(Form1 &w)
-{
-    return {w.mnuCom1->isChecked(), w.mnuCom2->isChecked(), w.mnuCom3->isChecked(), w.mnuCom4->isChecked()};
-}
-
-bool groupEnabled(Form1 &w)
-{
-    const bool all = w.BlankCheck->isEnabled() && w.ReadData->isEnabled() && w.Verify->isEnabled() &&
-                     w.WriteData->isEnabled() && w.ChipErase->isEnabled() && w.mnuBlankCheck->isEnabled() &&
-                     w.mnuReadData->isEnabled() && w.mnuVerify->isEnabled() && w.mnuWriteData->isEnabled() &&
-                     w.mnuChipErase->isEnabled() && w.mnuLockBits->menuAction()->isEnabled();
-    const bool none = !w.BlankCheck->isEnabled() && !w.ReadData->isEnabled() && !w.Verify->isEnabled() &&
-                      !w.WriteData->isEnabled() && !w.ChipErase->isEnabled() && !w.mnuBlankCheck->isEnabled() &&
-                      !w.mnuReadData->isEnabled() && !w.mnuVerify->isEnabled() && !w.mnuWriteData->isEnabled() &&
-                      !w.mnuChipErase->isEnabled() && !w.mnuLockBits->menuAction()->isEnabled();
-    if (!all && !none)
-        qWarning("command group is half enabled");
-    return all;
-}
-}  // namespace
 
 class TestForm1 : public QObject {
     Q_OBJECT
 private slots:
-    void init() { settings()->clear(); }
+    void init() { storedSettings()->clear(); }
 
-    void layoutAsDesigned()
+    void startState()
     {
-        Window t;
-        Form1 &w = t.open();
+        WindowFixture t;
+        Form1 &w = *t.w;
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
-        QCOMPARE(w.windowTitle(), QString("Voralith"));
         QCOMPARE(w.centralWidget()->size(), QSize(508, 276));
         QCOMPARE(w.minimumSize(), w.maximumSize());  // fixed: cannot be resized or maximized
         QVERIFY(!(w.windowFlags() & Qt::WindowMaximizeButtonHint));
-        QCOMPARE(w.Frame3->geometry(), QRect(368, 8, 137, 265));
-        QCOMPARE(w.Frame1->geometry(), QRect(4, 80, 358, 193));
-        QCOMPARE(w.Text1->geometry(), QRect(10, 96, 345, 169));
-        QCOMPARE(w.ProgressBar1->geometry(), QRect(24, 56, 313, 17));
-        QCOMPARE(w.ChipErase->geometry(), QRect(16, 224, 105, 33));
-        QCOMPARE(w.Label4->text(), QString("Device : [unknown]"));
-        QCOMPARE(w.Label5->text(), QString("Wait..."));
-        QVERIFY(w.Label5->font().italic());
-        QCOMPARE(w.Label5->palette().color(QPalette::WindowText), QColor(0, 0, 192));
-        QVERIFY(QFontInfo(w.Text1->font()).fixedPitch());
-        QVERIFY(w.Text1->isReadOnly());
-        // Only Identify and the always-available menus at start.
+        QVERIFY(QFontInfo(w.Text1->font()).fixedPitch());  // the listing's columns line up
+        // Only Identify among the device commands at start.
         QVERIFY(w.IdentifyDevice->isEnabled() && w.mnuIdentifyDevice->isEnabled());
-        QVERIFY(!groupEnabled(w));
-        // Text1 covers the status display until a long operation hides it.
-        QVERIFY(w.Text1->isVisible());
+        QCOMPARE(t.group(), QString("disabled"));
+        // Hiding Text1 uncovers "Wait..." and the bar, as a long operation does.
         w.showStatusDisplay(true);
         QVERIFY(!w.Text1->isVisible() && w.Label5->isVisible() && w.ProgressBar1->isVisible());
         w.ProgressBar1->setMaximumValue(8192);
         w.ProgressBar1->setCurrentValue(3000);
         // Left beside the test program to compare with the busy layout by eye.
         QVERIFY(w.grab().save(QDir(QCoreApplication::applicationDirPath()).filePath("form1-busy.png")));
-        QStringList menus;
-        for (QAction *a : w.menuBar()->actions())
-            menus << a->text();
-        QCOMPARE(menus, (QStringList{"&File", "&Actions", "&Comm port", "&?"}));
-        QCOMPARE(w.mnuLockBit3->text(), QString("Program Lock bit &3"));
-        QCOMPARE(w.mnuAllLockBits->text(), QString("Program &All lock bits"));
     }
 
-    void progressBarShowsFractionsAndOddRanges()
+    // The bar counts in eighths of a step: fractional maxima, an empty image, an image
+    // grown since it was listed; `filled` is the part of the bar shown.
+    void progressBar_data()
     {
+        QTest::addColumn<double>("maximum");
+        QTest::addColumn<double>("value");
+        QTest::addColumn<double>("filled");
+        QTest::newRow("a 20-byte listing, row 3") << 3.5 << 3.0 << 0.8;
+        QTest::newRow("empty image: stays empty") << 0.0 << 1.0 << 0.0;
+        QTest::newRow("grown image: full, not stuck") << 100.0 << 150.0 << 1.0;
+    }
+    void progressBar()
+    {
+        QFETCH(double, maximum);
+        QFETCH(double, value);
+        QFETCH(double, filled);
         ScaledProgressBar bar;
-        bar.setMaximumValue(3.5);  // a 20-byte listing
-        bar.setCurrentValue(3);
-        QCOMPARE(bar.maximumValue(), 3.5);
-        QCOMPARE(bar.maximum(), 28);
-        QCOMPARE(bar.value(), 24);
-        // An empty image: the maximum is below the minimum of 1; the bar stays empty.
-        bar.setMaximumValue(0);
-        bar.setCurrentValue(1);
+        bar.setMaximumValue(maximum);
+        bar.setCurrentValue(value);
         QVERIFY(bar.maximum() > bar.minimum());
-        QCOMPARE(bar.value(), bar.minimum());
-        // An image grown since it was listed: past the maximum the bar is full, not stuck.
-        bar.setMaximumValue(100);
-        bar.setCurrentValue(150);
-        QCOMPARE(bar.value(), bar.maximum());
-        QCOMPARE(bar.currentValue(), 150.0);
+        QCOMPARE(double(bar.value() - bar.minimum()) / (bar.maximum() - bar.minimum()), filled);
     }
 
-    void signatureText_data()
+    // Each row starts from an identified AT89C52, then the board is swapped for the row's.
+    void identify_data()
     {
-        QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("89C52") << QByteArray::fromHex("1E52FF") << "1E 52 FF";
-        QTest::newRow("no leading zeros") << QByteArray::fromHex("1E5105") << "1E 51 5";
-        QTest::newRow("zero byte") << QByteArray::fromHex("00520F") << "0 52 F";
-        QTest::newRow("four: first, third, fourth") << QByteArray::fromHex("1E9952FF") << "1E 52 FF";
-        QTest::newRow("two unconverted") << QByteArray("AB") << "AB";
-        QTest::newRow("nothing") << QByteArray() << "";
+        QTest::addColumn<BoardConfig>("board");
+        QTest::addColumn<QString>("signature");  // as Text4 shows it
+        QTest::addColumn<QString>("caption");    // empty: not recognised
+        QTest::addColumn<int>("size");
+        QTest::newRow("89C52") << chip("89c52") << "1E 52 FF" << "Device : Atmel 89C52 (Vpp=12V)" << 8192;
+        QTest::newRow("89C51") << chip("89c51") << "1E 51 FF" << "Device : Atmel 89C51 (Vpp=12V)" << 4096;
+        QTest::newRow("1E 51 05: no leading zero")
+            << chip("89c52", [](BoardConfig &c) { c.signature = QByteArray::fromHex("1E5105"); }) << "1E 51 5"
+            << "" << 0;
+        QTest::newRow("no chip") << chip("none") << "FF FF FF" << "" << 0;
+        QTest::newRow("two bytes: as they came") << chip("89c52", [](BoardConfig &c) { c.silentAfter = 2; })
+                                                 << "\x1E\x52" << "" << 0;
+        QTest::newRow("four waiting: first, third, fourth")
+            << chip("89c52", [](BoardConfig &c) { c.strayByte = 0x55; }) << "55 52 FF" << "" << 0;
+        QTest::newRow("silent: ends at the limit") << chip("89c52", [](BoardConfig &c) { c.silentAfter = 0; })
+                                                   << "" << "" << 0;
+        QTest::newRow("unplugged") << chip("89c52", [](BoardConfig &c) { c.vanishAfter = 0; }) << "" << "" << 0;
     }
-    void signatureText()
+    void identify()
     {
-        QFETCH(QByteArray, reply);
-        QFETCH(QString, text);
-        QCOMPARE(::signatureText(reply), text);
-    }
-
-    void identifyWireAndOutcome_data()
-    {
-        QTest::addColumn<QString>("chip");
-        QTest::addColumn<QString>("caption");
-        QTest::addColumn<bool>("is51");
-        QTest::addColumn<bool>("is52");
-        QTest::newRow("89c52") << "89c52" << "Device : Atmel 89C52 (Vpp=12V)" << false << true;
-        QTest::newRow("89c51") << "89c51" << "Device : Atmel 89C51 (Vpp=12V)" << true << false;
-    }
-    void identifyWireAndOutcome()
-    {
-        QFETCH(QString, chip);
+        QFETCH(BoardConfig, board);
+        QFETCH(QString, signature);
         QFETCH(QString, caption);
-        QFETCH(bool, is51);
-        QFETCH(bool, is52);
-        Window t({2}, *BoardConfig::forChip(chip));
-        Form1 &w = t.open();
+        QFETCH(int, size);
+        WindowFixture t;
+        Form1 &w = *t.w;
         w.IdentifyDevice_Click();
-        QList<QByteArray> expected{"Z"};
-        for (int i = 0; i < 48; ++i)
-            expected << "I";
-        expected << "SISIS";
-        QCOMPARE(t.rig.port->writes(), expected);
-        QCOMPARE(w.Text4->text(), chip == "89c52" ? QString("1E 52 FF") : QString("1E 51 FF"));
-        QCOMPARE(w.Label4->text(), caption);
-        QCOMPARE(w.AT89C51, is51);
-        QCOMPARE(w.AT89C52, is52);
-        QVERIFY(groupEnabled(w));
-        QVERIFY(t.prompts.shown.isEmpty());
-        QVERIFY(w.Ready);
-        QCOMPARE(w.chipSize(), is52 ? 8192 : 4096);
-    }
+        QCOMPARE(t.sent(), "Z" + QByteArray(48, 'I') + "SISIS");
+        QCOMPARE(t.rig.port->writes().size(), 50);  // one write each, "SISIS" as one
+        QCOMPARE(t.group(), QString("enabled"));
 
-    void failedIdentifyDisablesGroupAgain()
-    {
-        Window t({2});
-        Form1 &w = t.open();
+        t.board() = BoardEngine(board);
         w.mnuIdentifyDevice->trigger();  // the menu item is the same command
-        QVERIFY(groupEnabled(w) && w.AT89C52);
-        // The chip is pulled: the board reads a signature of FF.
-        BoardConfig none = *BoardConfig::forChip("none");
-        *t.rig.boards.value("/dev/ttyS1") = BoardEngine(none);
-        w.IdentifyDevice_Click();
-        QCOMPARE(w.Text4->text(), QString("FF FF FF"));
-        QCOMPARE(w.Label4->text(), QString("Device : [unknown]"));
-        QVERIFY(!w.AT89C51 && !w.AT89C52);
-        QVERIFY(!groupEnabled(w));
-        QCOMPARE(t.prompts.shown.size(), 1);
-        const ShownMessage m = t.prompts.shown.first();
-        QCOMPARE(m.title, QString("Identification"));
-        QCOMPARE(m.text, QString("Device not present or defective."));
-        QCOMPARE(m.icon, Prompter::Critical);
-        QCOMPARE(m.buttons, Prompter::OkOnly);
-    }
-
-    void silentBoardEndsWithinTheLimit()
-    {
-        BoardConfig silent;
-        silent.silentAfter = 0;
-        Window t({2}, silent);
-        Form1 &w = t.open();
-        QElapsedTimer clock;
-        clock.start();
-        w.IdentifyDevice_Click();
-        QVERIFY2(clock.elapsed() >= 900 && clock.elapsed() < 1600, qPrintable(QString::number(clock.elapsed())));
-        QCOMPARE(w.Text4->text(), QString());
-        QCOMPARE(t.prompts.texts(), QStringList{"Device not present or defective."});
+        QCOMPARE(w.Text4->text(), signature);
+        QCOMPARE(w.Label4->text(), caption.isEmpty() ? QString("Device : [unknown]") : caption);
+        QCOMPARE(w.chipSize(), size);
+        QVERIFY(!(w.AT89C51 && w.AT89C52));
+        QCOMPARE(t.group(), QString(size ? "enabled" : "disabled"));
+        QCOMPARE(t.prompts.texts(), size ? QStringList() : QStringList{"Device not present or defective."});
+        if (!size) {
+            QCOMPARE(t.prompts.shown[0].title, QString("Identification"));
+            QCOMPARE(t.prompts.shown[0].icon, Prompter::Critical);
+            QCOMPARE(t.prompts.shown[0].buttons, Prompter::OkOnly);
+        }
         QVERIFY(w.Ready);
     }
 
     void secondClickDuringWaitDoesNothing()
     {
-        BoardConfig paced = *BoardConfig::forChip("89c52");
-        paced.paced = true;  // 54 bytes at 9600 baud: the window waits about 60 ms
-        Window t({2}, paced);
-        Form1 &w = t.open();
+        WindowFixture t(chip("89c52", [](BoardConfig &c) { c.paced = true; }), {2, 3});
+        Form1 &w = *t.w;
         int extraClicks = 0;
         QTimer poke;
         connect(&poke, &QTimer::timeout, &w, [&] {
@@ -246,10 +127,9 @@ private slots:
         w.IdentifyDevice_Click();
         poke.stop();
         QVERIFY(extraClicks > 0);
-        QCOMPARE(t.rig.port->writes().size(), 50);
-        QCOMPARE(t.board(2).receivedLog().size(), 54);
+        QCOMPARE(t.sent().size(), 54);
         QVERIFY(t.prompts.openDialogs.isEmpty());
-        QCOMPARE(checks(w), (QList<bool>{false, true, false, false}));
+        QCOMPARE(t.checkedCom(), 2);
         QCOMPARE(t.rig.opened, QStringList{"/dev/ttyS1"});
         QCOMPARE(w.Text4->text(), QString("1E 52 FF"));
     }
@@ -258,131 +138,125 @@ private slots:
     {
         QTest::addColumn<QVariant>("stored");
         QTest::addColumn<QString>("device");
-        QTest::addColumn<int>("checked");  // 0: none
-        QTest::newRow("nothing stored") << QVariant() << "/dev/ttyS1" << 2;
-        QTest::newRow("3") << QVariant("3") << "/dev/ttyS2" << 3;
-        QTest::newRow("5: no item, port 5") << QVariant("5") << "/dev/ttyS4" << 0;
-        QTest::newRow("' 3': a number, no item") << QVariant(" 3") << "/dev/ttyS2" << 0;
-        QTest::newRow("abc: as nothing stored") << QVariant("abc") << "/dev/ttyS1" << 2;
-        QTest::newRow("empty") << QVariant("") << "/dev/ttyS1" << 2;
-        QTest::newRow("-1") << QVariant("-1") << "/dev/ttyS1" << 2;
-        QTest::newRow("99999") << QVariant("99999") << "/dev/ttyS1" << 2;
+        QTest::addColumn<int>("checked");
+        QTest::addColumn<bool>("present");  // a board on that device
+        QTest::newRow("nothing stored") << QVariant() << "/dev/ttyS1" << 2 << true;
+        QTest::newRow("3") << QVariant("3") << "/dev/ttyS2" << 3 << true;
+        QTest::newRow("5: no item, port 5") << QVariant("5") << "/dev/ttyS4" << 0 << true;
+        QTest::newRow("' 3': a number, no item") << QVariant(" 3") << "/dev/ttyS2" << 0 << true;
+        for (const char *bad : {"abc", "", "0", "-1", "+3", "99999"})
+            QTest::addRow("'%s'", bad) << QVariant(bad) << "/dev/ttyS1" << 2 << true;
+        QTest::newRow("10000 digits") << QVariant(QString(10000, '9')) << "/dev/ttyS1" << 2 << true;
+        QTest::newRow("Com2 missing") << QVariant() << "/dev/ttyS1" << 2 << false;
     }
     void startupPort()
     {
         QFETCH(QVariant, stored);
         QFETCH(QString, device);
         QFETCH(int, checked);
+        QFETCH(bool, present);
         if (stored.isValid())
-            settings()->setValue("Parameters/CommPort", stored);
-        Window t;
-        Form1 &w = t.open();
+            storedSettings()->setValue("Parameters/CommPort", stored);
+        WindowFixture t({}, present ? QList<int>{1, 2, 3, 4, 5} : QList<int>{1});
+        Form1 &w = *t.w;
         QCOMPARE(t.rig.opened, QStringList{device});
-        QList<bool> expect{false, false, false, false};
-        if (checked)
-            expect[checked - 1] = true;
-        QCOMPARE(checks(w), expect);
-        QVERIFY(w.Ready && w.MSComm1.isOpen());
-        QVERIFY(w.startupProblem().isEmpty());
-    }
-
-    void startupWithMissingPortTellsOnceAndIdentifyFails()
-    {
-        Window t({1});
-        Form1 &w = t.open();
-        QVERIFY(!w.MSComm1.isOpen());
-        QVERIFY(w.startupProblem().contains("/dev/ttyS1"));
+        QCOMPARE(t.checkedCom(), checked);
+        QCOMPARE(w.MSComm1.isOpen(), present);
+        QCOMPARE(w.startupProblem().contains(device), !present);
         w.tellStartupProblem();
-        w.tellStartupProblem();
-        QCOMPARE(t.prompts.shown.size(), 1);
+        w.tellStartupProblem();  // told once
         w.IdentifyDevice_Click();
-        QCOMPARE(t.prompts.shown.last().text, QString("Device not present or defective."));
-        QVERIFY(w.Ready && !groupEnabled(w));
+        QCOMPARE(t.group(), QString(present ? "enabled" : "disabled"));
+        QCOMPARE(t.prompts.shown.size(), present ? 0 : 2);
+        QVERIFY(w.Ready);
     }
 
+    // Boards on Com2 and Com3; `drop`: Com2's board is gone before the last choice.
+    void portSwitch_data()
+    {
+        QTest::addColumn<QList<int>>("choices");
+        QTest::addColumn<bool>("drop");
+        QTest::addColumn<QStringList>("opened");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<bool>("open");
+        QTest::newRow("Com3") << QList<int>{3} << false << QStringList{"/dev/ttyS1", "/dev/ttyS2"} << 3 << true;
+        QTest::newRow("the same port: closed and reopened")
+            << QList<int>{3, 3} << false << QStringList{"/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS2"} << 3 << true;
+        QTest::newRow("missing port: back on the previous, silently")
+            << QList<int>{3, 4} << false << QStringList{"/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS3", "/dev/ttyS2"} << 3
+            << true;
+        QTest::newRow("previous port gone too: told")
+            << QList<int>{4} << true << QStringList{"/dev/ttyS1", "/dev/ttyS3", "/dev/ttyS1"} << 2 << false;
+    }
     void portSwitch()
     {
-        Window t({2, 3});
-        Form1 &w = t.open();
-        w.mnuCom3->trigger();
-        QCOMPARE(w.MSComm1.portNumber(), 3);
-        QVERIFY(w.MSComm1.isOpen());
-        QCOMPARE(checks(w), (QList<bool>{false, false, true, false}));
-        // The same port again: closed and reopened, the mark stays.
-        w.mnuCom3->trigger();
-        QCOMPARE(t.rig.opened, (QStringList{"/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS2"}));
-        QCOMPARE(checks(w), (QList<bool>{false, false, true, false}));
-        // A port that does not exist: silently back on Com3.
-        w.mnuCom4->trigger();
-        QCOMPARE(w.MSComm1.portNumber(), 3);
-        QVERIFY(w.MSComm1.isOpen());
-        QCOMPARE(checks(w), (QList<bool>{false, false, true, false}));
-        QVERIFY(t.prompts.shown.isEmpty());
-        QVERIFY(!settings()->contains("Parameters/CommPort"));  // written only at shut-down
+        QFETCH(QList<int>, choices);
+        QFETCH(bool, drop);
+        QFETCH(QStringList, opened);
+        QFETCH(int, port);
+        QFETCH(bool, open);
+        WindowFixture t({}, {2, 3});
+        Form1 &w = *t.w;
+        if (drop)
+            t.rig.boards.remove(WindowFixture::device(2));
+        const QList<QAction *> items{w.mnuCom1, w.mnuCom2, w.mnuCom3, w.mnuCom4};
+        for (int c : choices)
+            items[c - 1]->trigger();
+        QCOMPARE(t.rig.opened, opened);
+        QCOMPARE(w.MSComm1.portNumber(), port);
+        QCOMPARE(w.MSComm1.isOpen(), open);
+        QCOMPARE(t.checkedCom(), port);
+        QCOMPARE(t.prompts.shown.size(), open ? 0 : 1);
+        if (!open)
+            QVERIFY(t.prompts.shown[0].text.contains("no serial port is open"));
+        QVERIFY(!storedSettings()->contains("Parameters/CommPort"));  // written only at shut-down
     }
 
-    void failedSwitchWithoutFallbackIsTold()
+    // Com2 stored, Com3 chosen, the two work files present; then the window ends.
+    void ending_data()
     {
-        Window t({2});
-        Form1 &w = t.open();
-        t.rig.boards.remove("/dev/ttyS1");  // the adapter is gone
-        w.mnuCom4->trigger();
-        QVERIFY(!w.MSComm1.isOpen());
-        QCOMPARE(t.prompts.shown.size(), 1);
-        QVERIFY(t.prompts.shown.first().text.contains("no serial port is open"));
-        QCOMPARE(checks(w), (QList<bool>{false, true, false, false}));
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("shutDown");  // port saved, files deleted, next start on Com3
+        QTest::newRow("closed") << "close" << true;
+        QTest::newRow("File, Exit: neither") << "exit" << false;
+        QTest::newRow("closed during Identify: ended first") << "busy" << true;
     }
-
-    void shutDownSavesPortAndDeletesFiles()
+    void ending()
     {
-        Window t({2, 3});
-        Form1 &w = t.open();
-        w.mnuCom3->trigger();
-        QFile(w.work().bufferPath()).open(QIODevice::WriteOnly);
-        QFile(w.work().listingPath()).open(QIODevice::WriteOnly);
-        QVERIFY(w.close());
-        QCOMPARE(settings()->value("Parameters/CommPort").toString(), QString("3"));
-        QVERIFY(!QFile::exists(w.work().bufferPath()));
-        QVERIFY(!QFile::exists(w.work().listingPath()));
-        QVERIFY(!w.MSComm1.isOpen());
-        // The next start opens Com3 with its mark.
-        Window again({2, 3});
-        Form1 &w2 = again.open();
-        QCOMPARE(again.rig.opened, QStringList{"/dev/ttyS2"});
-        QCOMPARE(checks(w2), (QList<bool>{false, false, true, false}));
-    }
-
-    void exitDoesNeither()
-    {
-        settings()->setValue("Parameters/CommPort", "2");
-        Window t({2, 3});
-        Form1 &w = t.open();
-        w.mnuCom3->trigger();
-        QFile(w.work().bufferPath()).open(QIODevice::WriteOnly);
-        QFile(w.work().listingPath()).open(QIODevice::WriteOnly);
-        w.mnuExit->trigger();
-        QCOMPARE(t.exits, 1);
-        QVERIFY(w.close());  // the window goes with the program, without the shut-down
-        QCOMPARE(settings()->value("Parameters/CommPort").toString(), QString("2"));
-        QVERIFY(QFile::exists(w.work().bufferPath()));
-        QVERIFY(QFile::exists(w.work().listingPath()));
-    }
-
-    void closingDuringIdentifyEndsItFirst()
-    {
-        BoardConfig silent;
-        silent.silentAfter = 0;
-        Window t({2}, silent);
-        Form1 &w = t.open();
+        QFETCH(QString, how);
+        QFETCH(bool, shutDown);
+        storedSettings()->setValue("Parameters/CommPort", "2");
+        WindowFixture t({}, {2, 3});
+        Form1 &w = *t.w;
         w.show();
-        QTimer::singleShot(100, &w, [&] { QVERIFY(!w.close()); });
-        QElapsedTimer clock;
-        clock.start();
-        w.IdentifyDevice_Click();
-        QVERIFY(clock.elapsed() < 800);  // the wait ended at once, not at its limit
-        QVERIFY(t.prompts.shown.isEmpty());  // no message while the window closes
-        QTRY_VERIFY(!w.isVisible());
-        QCOMPARE(settings()->value("Parameters/CommPort").toString(), QString("2"));
+        w.mnuCom3->trigger();
+        const QStringList files{w.work().bufferPath(), w.work().listingPath()};
+        for (const QString &f : files)
+            QVERIFY(QFile(f).open(QIODevice::WriteOnly));
+        if (how == "close") {
+            QVERIFY(w.close());
+        } else if (how == "exit") {
+            w.mnuExit->trigger();
+            QCOMPARE(t.exits, 1);
+            QVERIFY(w.close());  // the window goes with the program, without the shut-down
+        } else {
+            t.board(3) = BoardEngine(chip("89c52", [](BoardConfig &c) { c.silentAfter = 0; }));
+            QTimer::singleShot(0, &w, [&] { QVERIFY(!w.close()); });
+            QElapsedTimer clock;
+            clock.start();
+            w.IdentifyDevice_Click();
+            QVERIFY(clock.elapsed() < timeouts::identify.count());  // stopped, not timed out
+            QTRY_VERIFY(!w.isVisible());
+            QVERIFY(t.prompts.shown.isEmpty());  // no message while the window closes
+        }
+        QCOMPARE(storedSettings()->value("Parameters/CommPort").toString(), QString(shutDown ? "3" : "2"));
+        for (const QString &f : files)
+            QCOMPARE(QFile::exists(f), !shutDown);
+        if (shutDown)
+            QVERIFY(!w.MSComm1.isOpen());
+        WindowFixture next({}, {2, 3});
+        QCOMPARE(next.rig.opened, QStringList{shutDown ? "/dev/ttyS2" : "/dev/ttyS1"});
+        QCOMPARE(next.checkedCom(), shutDown ? 3 : 2);
     }
 
     void secondCopyIsRefused()

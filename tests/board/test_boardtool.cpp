@@ -1,30 +1,31 @@
 // voralith-board end to end: the built tool started as the run command starts it, its
 // printed device opened through the serial link, and its options checked by what they do.
-#include "boardcommands.h"
 #include "boardtool.h"
 #include "seriallink.h"
+#include "timeouts.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
-
 namespace {
-const QString tool = QStringLiteral(VORALITH_BOARD_PATH);
-
-using Board = BoardTool;
-
+// The serial link on the tool's device, as Com2.
 struct Host {
     SerialLink link;
-    BoardCommands board{link};
     explicit Host(const QString &device)
     {
         link.portMap().mapForThisRun(2, device);
         link.setPortNumber(2);
+        link.open();
+    }
+    // Sends `commands` and takes what came once `count` bytes are in or the reply limit passed.
+    QByteArray exchange(const QByteArray &commands, int count)
+    {
+        if (!link.send(commands))
+            return "(not sent)";
+        link.waitFor(count, timeouts::reply);
+        return link.takeReceived();
     }
 };
 
@@ -38,112 +39,86 @@ QByteArray fileContent(const QString &name)
 class TestBoardTool : public QObject {
     Q_OBJECT
 private slots:
-    void commandsOverARealPty()
+    // The device behind a link, what the board received, and its memory saved on exit.
+    void lifetimeOverARealPty()
     {
         QTemporaryDir dir;
-        const QString save = dir.filePath("memory.bin");
-        const QString log = dir.filePath("received.log");
-        Board b({"--save", save, "--log", log});
-        QVERIFY2(!b.path.isEmpty(), "voralith-board printed no path");
-        QVERIFY(b.path.startsWith("/dev/"));
-
-        Host h(b.path);
-        QVERIFY2(h.link.open(), qPrintable(b.path));
-        QVERIFY(h.board.resetAddress());
-        for (int i = 0; i < 48; ++i)
-            QVERIFY(h.board.nextAddress());
-        auto sig = h.board.readSignature(QDeadlineTimer(1000));
-        QVERIFY(sig.ok());
-        QCOMPARE(sig.value(), QByteArray::fromHex("1E52FF"));
-
-        QVERIFY(h.board.resetAddress());
-        for (int i = 0; i < 3; ++i) {
-            auto r = h.board.readNext();
-            QVERIFY2(r.ok(), qPrintable(r.message()));
-            QCOMPARE(r.value(), QByteArray("\xFF"));  // erased
+        const QString link = dir.filePath("board-link"), save = dir.filePath("memory.bin"),
+                      log = dir.filePath("received.log");
+        const QByteArray commands = "Z" + QByteArray(48, 'I') + "SISISZRIRIRIW\x3C";
+        QString device;
+        {
+            BoardTool b({"--chip", "89c51", "--link", link, "--save", save, "--log", log});
+            QCOMPARE(b.path, QFileInfo(link).absoluteFilePath());
+            device = QFileInfo(link).symLinkTarget();
+            QVERIFY2(device.startsWith("/dev/"), qPrintable(device));
+            Host h(b.path);
+            QCOMPARE(h.exchange(commands, 7), QByteArray::fromHex("1E51FFFFFFFF3C"));
+            h.link.close();
+            QCOMPARE(b.terminate(), 0);
         }
-        auto w = h.board.writeByte(0x3C);
-        QVERIFY2(w.ok(), qPrintable(w.message()));
-        QCOMPARE(w.value(), QByteArray("\x3C"));
-        h.link.close();
-
-        QCOMPARE(b.terminate(), 0);
-        QByteArray expectMem(8192, char(0xFF));
-        expectMem[3] = 0x3C;
-        QCOMPARE(fileContent(save), expectMem);
-        QCOMPARE(fileContent(log), "Z" + QByteArray(48, 'I') + "SISIS" + "ZRIRIRIW\x3C");
-        QVERIFY(!QFileInfo::exists(b.path));
-    }
-
-    void linkIsPrintedAndRemovedOnExit()
-    {
-        QTemporaryDir dir;
-        const QString link = dir.filePath("board-link");
-        Board b({"--link", link, "--chip", "89c51"});
-        QCOMPARE(b.path, QFileInfo(link).absoluteFilePath());
-        QVERIFY(QFileInfo(link).isSymLink());
-        Host h(b.path);
-        QVERIFY(h.link.open());
-        QVERIFY(h.board.resetAddress());
-        h.link.send(QByteArray(48, 'I'));
-        auto sig = h.board.readSignature(QDeadlineTimer(1000));
-        QCOMPARE(sig.value(), QByteArray::fromHex("1E51FF"));
-        QCOMPARE(b.terminate(), 0);
+        QByteArray memory(4096, char(0xFF));
+        memory[3] = 0x3C;
+        QCOMPARE(fileContent(save), memory);
+        QCOMPARE(fileContent(log), commands);
         QVERIFY(!QFileInfo(link).isSymLink());
+        QVERIFY(!QFileInfo::exists(device));
     }
 
-    void imageAndSignatureOptions()
+    // Every board over the image 01 02 03 04 05; no commands: the options are refused.
+    void options_data()
     {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("commands");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<bool>("gone");  // the device vanishes after the reply
+        const QByteArray sig = "Z" + QByteArray(48, 'I') + "SISIS", three = "ZRIRIRI";
+        QTest::newRow("no chip") << QStringList{"--chip", "none"} << sig << QByteArray::fromHex("FFFFFF") << false;
+        QTest::newRow("signature") << QStringList{"--signature", "1E0705"} << sig << QByteArray::fromHex("1E0705")
+                                   << false;
+        QTest::newRow("size: 800h is 0 again") << QStringList{"--size", "2048"} << three + QByteArray(2045, 'I') + "R"
+                                               << QByteArray::fromHex("01020301") << false;
+        QTest::newRow("stray byte") << QStringList{"--stray-byte", "55"} << three << QByteArray::fromHex("55010203")
+                                    << false;
+        QTest::newRow("wrong byte") << QStringList{"--wrong-byte", "1=EE"} << three << QByteArray::fromHex("01EE03")
+                                    << false;
+        QTest::newRow("stray byte after reply 2") << QStringList{"--stray-after", "2"} << three
+                                                  << QByteArray::fromHex("01025503") << false;
+        QTest::newRow("double reply") << QStringList{"--double-reply", "2"} << three
+                                      << QByteArray::fromHex("01020203") << false;
+        QTest::newRow("drop reply") << QStringList{"--drop-reply", "2"} << three << QByteArray::fromHex("0103")
+                                    << false;
+        QTest::newRow("vanish") << QStringList{"--vanish-after", "1"} << three << QByteArray::fromHex("01") << true;
+        QTest::newRow("unknown chip") << QStringList{"--chip", "80c31"} << QByteArray() << QByteArray() << false;
+        QTest::newRow("wrong byte beyond the chip")
+            << QStringList{"--chip", "89c51", "--wrong-byte", "1000=00"} << QByteArray() << QByteArray() << false;
+    }
+    void options()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, commands);
+        QFETCH(QByteArray, reply);
+        QFETCH(bool, gone);
         QTemporaryDir dir;
-        const QString image = dir.filePath("in.bin");
-        QFile f(image);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QByteArray::fromHex("0102030405"));
-        f.close();
-        Board b({"--image", image, "--signature", "1E0705", "--size", "2048"});
-        QVERIFY(!b.path.isEmpty());
+        QFile image(dir.filePath("in.bin"));
+        QVERIFY(image.open(QIODevice::WriteOnly) && image.write(QByteArray::fromHex("0102030405")) == 5);
+        image.close();
+        BoardTool b(args + QStringList{"--image", image.fileName()});
+        if (commands.isEmpty()) {
+            QVERIFY(b.path.isEmpty());
+            QCOMPARE(b.proc.state(), QProcess::NotRunning);
+            QCOMPARE(b.proc.exitCode(), 2);
+            return;
+        }
         Host h(b.path);
-        QVERIFY(h.link.open());
-        QVERIFY(h.board.resetAddress());
-        QCOMPARE(h.board.readFour().value(), QByteArray::fromHex("01020304"));
-        h.link.send("Z" + QByteArray(48, 'I'));
-        QCOMPARE(h.board.readSignature(QDeadlineTimer(1000)).value(), QByteArray::fromHex("1E0705"));
-        // 2048 bytes: address 800h is address 0 again.
-        h.link.send("Z" + QByteArray(2048, 'I'));
-        QCOMPARE(h.board.readNext().value(), QByteArray("\x01"));
+        QCOMPARE(h.exchange(commands, reply.size()), reply);
+        if (gone) {
+            // The wait ends on the loss, not at its limit; the tool runs on and stops cleanly.
+            QCOMPARE(h.link.waitFor(1, timeouts::reply), SerialLink::WaitEnd::PortLost);
+            QVERIFY(!h.link.isOpen());
+            QCOMPARE(b.terminate(), 0);
+        }
     }
-
-    void faultsOverThePty()
-    {
-        Board b({"--stray-byte", "55", "--wrong-byte", "1=EE", "--double-reply", "3", "--stray-after", "4"});
-        Host h(b.path);
-        QVERIFY(h.link.open());
-        // The stray byte waits before the first command; reply 3 comes twice and an
-        // unasked 55h follows reply 4.
-        h.link.send("ZRIRIRIRIRI");
-        QTest::qWait(100);
-        QCOMPARE(h.link.takeReceived(), QByteArray::fromHex("55FFEEFFFFFF55FF"));
-    }
-
-    void vanishEndsTheWaitWithALostPort()
-    {
-        Board b({"--vanish-after", "1"});
-        Host h(b.path);
-        QVERIFY(h.link.open());
-        QVERIFY(h.board.resetAddress());
-        QVERIFY(h.board.readNext().ok());
-        QElapsedTimer t;
-        t.start();
-        auto second = h.board.readNext();
-        QVERIFY(!second.ok());
-        QCOMPARE(second.failure().kind, Failure::PortLost);
-        QVERIFY2(t.elapsed() < 1000, qPrintable(QString::number(t.elapsed())));
-        QVERIFY(!h.link.isOpen());
-        // Gone, but still running until told to stop, and it stops cleanly.
-        QCOMPARE(b.proc.state(), QProcess::Running);
-        QCOMPARE(b.terminate(), 0);
-    }
-
 };
 
 QTEST_GUILESS_MAIN(TestBoardTool)

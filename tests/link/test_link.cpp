@@ -1,80 +1,69 @@
-// The serial link and the board command set against the in-process emulator: what goes
-// on the wire, how replies are taken, and that every wait ends.
+// The serial link on what the user may name as a port: the --com mapping as typed, and
+// devices that are no serial port at all. Each ends at once with a message naming the port.
 #include "boardcommands.h"
-#include "emurig.h"
 #include "ptyserver.h"
 #include "seriallink.h"
 
-#include <QElapsedTimer>
-#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
-
-namespace {
-struct Rig {
-    EmuRig rig;
-    std::shared_ptr<BoardEngine> engine;
-    SerialLink link;
-    explicit Rig(BoardConfig cfg = {}) : engine(rig.add(PortMap::defaultDevice(2), cfg))
-    {
-        link.setOpener(rig.opener());
-        link.open();
-    }
-    EmulatedPort *port() const { return rig.port; }
-};
-}  // namespace
 
 class TestLink : public QObject {
     Q_OBJECT
 private slots:
-    void commandStringIsOneWrite()
+    void portMapping_data()
     {
-        Rig r;
-        BoardCommands b(r.link);
-        QVERIFY(b.resetAddress());
-        auto sig = b.readSignature(QDeadlineTimer(1000));
-        QVERIFY(sig.ok());
-        QCOMPARE(r.port()->writes(), (QList<QByteArray>{"Z", "SISIS"}));
-        auto w = b.writeByte(0x3C);
-        QVERIFY(w.ok());
-        QCOMPARE(r.port()->writes().mid(2), (QList<QByteArray>{"W", QByteArray("\x3C", 1)}));
-        QCOMPARE(quint8(w.value().at(0)), quint8(0x3C));
-        QVERIFY(r.engine->unexpected().isEmpty());
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("number");  // 0: refused
+        QTest::addColumn<QString>("device");
+        QTest::newRow("N=DEVICE") << "2=/dev/pts/4" << 2 << "/dev/pts/4";
+        QTest::newRow("ComN=DEVICE") << "Com3=/dev/ttyUSB0" << 3 << "/dev/ttyUSB0";
+        QTest::newRow("'=' in the device") << "com255=/dev/a=b" << 255 << "/dev/a=b";
+        QTest::newRow("no number") << "x=/dev/a" << 0 << "";
+        QTest::newRow("0") << "0=/dev/a" << 0 << "";
+        QTest::newRow("256") << "256=/dev/a" << 0 << "";
+        QTest::newRow("no device") << "3=" << 0 << "";
+        QTest::newRow("no '='") << "3" << 0 << "";
+    }
+    void portMapping()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, number);
+        QFETCH(QString, device);
+        int n = 0;
+        QString dev;
+        QCOMPARE(parsePortMapping(text, &n, &dev), number != 0);
+        QCOMPARE(n, number);
+        QCOMPARE(dev, device);
     }
 
-    void strayByteCountsWithTheSignature()
+    void notASerialPort_data()
     {
-        BoardConfig cfg;
-        cfg.strayByte = 0x55;
-        Rig r(cfg);
-        BoardCommands b(r.link);
-        b.resetAddress();
-        r.link.send(QByteArray(48, 'I'));
-        auto sig = b.readSignature(QDeadlineTimer(1000));
-        QVERIFY(sig.ok());
-        QCOMPARE(sig.value(), QByteArray::fromHex("551E52FF"));
+        QTest::addColumn<QString>("device");  // "DIR", "FILE": made in a temporary folder
+        QTest::addColumn<QString>("says");
+        QTest::newRow("missing") << "/dev/voralith-no-such-port" << "does not exist";
+        QTest::newRow("a folder") << "DIR" << "cannot be opened";
+        QTest::newRow("a plain file") << "FILE" << "cannot be opened";
+        QTest::newRow("/dev/null") << "/dev/null" << "cannot be opened";
     }
-
-    void emptyReplyIsZero() { QCOMPARE(BoardCommands::firstByte(QByteArray()), quint8(0)); }
-
-    void vanishingPortEndsWait()
+    void notASerialPort()
     {
-        BoardConfig cfg;
-        cfg.vanishAfter = 2;
-        Rig r(cfg);
-        BoardCommands b(r.link);
-        QSignalSpy lost(&r.link, &SerialLink::portLost);
-        QVERIFY(b.readNext().ok());
-        // The second reply is the last one before the port goes.
-        auto second = b.readNext();
-        QVERIFY(second.ok() || second.failure().kind == Failure::PortLost);
-        QElapsedTimer t;
-        t.start();
-        auto third = b.readNext();
-        QVERIFY(!third.ok());
-        QCOMPARE(third.failure().kind, Failure::PortLost);
-        QVERIFY(t.elapsed() < 1000);
-        QCOMPARE(lost.count(), 1);
-        QVERIFY(!r.link.isOpen());
+        QFETCH(QString, device);
+        QFETCH(QString, says);
+        QTemporaryDir dir;
+        if (device == "DIR")
+            device = dir.path();
+        if (device == "FILE") {
+            device = dir.filePath("plain");
+            QFile f(device);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        SerialLink link;
+        link.portMap().mapForThisRun(3, device);
+        link.setPortNumber(3);
+        const Status s = link.open();
+        QVERIFY(!s.ok() && !link.isOpen());
+        QVERIFY2(s.message().contains("Com3") && s.message().contains(device) && s.message().contains(says),
+                 qPrintable(s.message()));
     }
 
     void openingAsksForLowLatency()
@@ -95,30 +84,6 @@ private slots:
         const auto reply = b.readNext();
         QVERIFY(reply.ok());
         QCOMPARE(reply.value(), QByteArray(1, char(0xFF)));
-    }
-
-    void portMappingParses()
-    {
-        int n = 0;
-        QString dev;
-        QVERIFY(parsePortMapping("2=/dev/pts/4", &n, &dev));
-        QCOMPARE(n, 2);
-        QCOMPARE(dev, QString("/dev/pts/4"));
-        QVERIFY(parsePortMapping("Com3=/dev/ttyUSB0", &n, &dev));
-        QCOMPARE(n, 3);
-        QVERIFY(!parsePortMapping("x=/dev/a", &n, &dev));
-        QVERIFY(!parsePortMapping("0=/dev/a", &n, &dev));
-        QCOMPARE(PortMap::defaultDevice(2), QString("/dev/ttyS1"));
-    }
-
-    void missingDeviceIsExplained()
-    {
-        SerialLink link;
-        link.portMap().mapForThisRun(3, "/dev/voralith-no-such-port");
-        link.setPortNumber(3);
-        Status s = link.open();
-        QVERIFY(!s.ok());
-        QVERIFY2(s.message().contains("Com3") && s.message().contains("does not exist"), qPrintable(s.message()));
     }
 };
 
