@@ -9,7 +9,6 @@
 #include <QMap>
 #include <QPointer>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 
 class TestAbout : public QObject {
@@ -170,21 +169,6 @@ private slots:
         QCOMPARE(path.value_or(QString()), expected);
         QCOMPARE(path.has_value(), !expected.isNull());
     }
-
-#ifndef Q_OS_WIN
-    void monitorFoundOnPath()
-    {
-        QTemporaryDir dir;
-        const QByteArray savedPath = qgetenv("PATH");
-        auto restore = qScopeGuard([&] { qputenv("PATH", savedPath); });
-        qputenv("PATH", QFile::encodeName(dir.path()));
-        QVERIFY(!findSystemInfoTool());
-        QFile tool(dir.filePath(systemMonitorNames().last()));
-        QVERIFY(tool.open(QIODevice::WriteOnly));
-        QVERIFY(tool.setPermissions(QFile::ReadOwner | QFile::ExeOwner));
-        QCOMPARE(findSystemInfoTool().value_or(QString()), tool.fileName());
-    }
-#endif
 };
 
 QTEST_MAIN(TestAbout)
