@@ -13,12 +13,14 @@
 #include <QLayout>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QSettings>
 #include <QShortcut>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 // The design is laid out in twips; 15 twips make one pixel at 96 dots per inch.
@@ -35,6 +37,42 @@ const char *const kSettingsOrg = "Quorvale";
 const char *const kSettingsApp = "Quorvale";
 const char *const kPortKey = "Parameters/CommPort";
 
+// A frame with its caption on the top edge, as the design draws them; the children keep
+// the positions measured from the frame's own corner. Painted here rather than through a
+// style sheet, which would route every widget of the window through the style sheet
+// machinery: half a megabyte more at start and slower repaints.
+class CaptionFrame : public QGroupBox {
+public:
+    using QGroupBox::QGroupBox;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter p(this);
+        const QFontMetrics fm = fontMetrics();
+        // The caption sits on the edge with four pixels of room each side; the edge runs
+        // six pixels below the top.
+        const QRect captionRect(6, 0, fm.horizontalAdvance(title()) + 8, fm.height());
+        p.setClipRegion(QRegion(rect()).subtracted(captionRect));
+        p.setPen(palette().color(QPalette::Mid));
+        p.drawRect(QRect(0, 6, width() - 1, height() - 7));
+        p.setClipping(false);
+        p.setPen(palette().color(QPalette::WindowText));
+        p.drawText(captionRect.adjusted(4, 0, -4, 0), Qt::AlignLeft | Qt::AlignVCenter, title());
+    }
+};
+
+// The design's sans-serif face at a size.
+QFont designFace(int points)
+{
+    QFont f;
+    f.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"), QStringLiteral("MS Sans Serif"),
+                   QStringLiteral("DejaVu Sans")});
+    f.setStyleHint(QFont::SansSerif);
+    f.setPointSize(points);
+    return f;
+}
+
 // A stored port that is not a whole number from 1 to 255 ("abc", "", "-1", "99999") is
 // treated as nothing stored: port 2. Spaces around a number are allowed, as a number.
 int portFromSetting(const QString &text, bool *valid)
@@ -42,8 +80,9 @@ int portFromSetting(const QString &text, bool *valid)
     bool ok = false;
     const QString t = text.trimmed();
     int n = 0;
-    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,5}$"));
-    if (digits.match(t).hasMatch())
+    const bool digits = !t.isEmpty() && t.size() <= 5 &&
+                        std::all_of(t.begin(), t.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+    if (digits)
         n = t.toInt(&ok);
     *valid = ok && n >= 1 && n <= 255;
     return *valid ? n : 2;
@@ -91,23 +130,14 @@ void Form1::buildControls()
     client->setFixedSize(508, 276);
     setCentralWidget(client);
 
-    QFont ui;
-    ui.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"), QStringLiteral("MS Sans Serif"),
-                    QStringLiteral("DejaVu Sans")});
-    ui.setStyleHint(QFont::SansSerif);
-    ui.setPointSize(8);
+    QFont ui = designFace(8);
     // The design's captions were measured in a narrow 8-point face; a touch of
     // condensing keeps "Length (bytes) :" whole in its place.
     ui.setStretch(94);
     client->setFont(ui);
-    // Frames with the caption on their top edge, as the design draws them; the children
-    // keep the positions measured from the frame's own corner.
-    client->setStyleSheet(QStringLiteral(
-        "QGroupBox { border: 1px solid palette(mid); margin-top: 6px; font: 8pt \"Liberation Sans\"; }"
-        "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: 6px; padding: 0 2px; }"));
 
-    auto frame = [&](const char *caption, int l, int t, int w, int h) {
-        auto *g = new QGroupBox(QString::fromLatin1(caption), client);
+    auto frame = [&](const char *text, int l, int t, int w, int h) {
+        auto *g = new CaptionFrame(QString::fromLatin1(text), client);
         place(g, l, t, w, h);
         return g;
     };
@@ -152,11 +182,8 @@ void Form1::buildControls()
     Frame1 = frame("Buffer", 60, 1200, 5375, 2895);
     Label5 = label(Frame1, "Wait...", 360, 360, 735, 375);
     {
-        QFont f;
-        f.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"), QStringLiteral("MS Sans Serif"),
-                       QStringLiteral("DejaVu Sans")});
-        f.setStyleHint(QFont::SansSerif);
-        f.setPointSize(12);
+        QFont f = designFace(12);
+        f.setStretch(QFont::Unstretched);  // not the captions' condensing
         f.setItalic(true);
         Label5->setFont(f);
         QPalette p = Label5->palette();
@@ -179,14 +206,11 @@ void Form1::buildControls()
     mono.setStyleHint(QFont::TypeWriter);
     mono.setFixedPitch(true);
     mono.setPointSizeF(9.75);
+    mono.setStretch(QFont::Unstretched);
     Text1->setFont(mono);
     Text1->setPlainText(QStringLiteral("Voralith for AT89C5x - 7 Dec 2026"));
     Text1->raise();
-
-    // Under a style sheet children no longer take their parent's font: give it to each.
-    for (QWidget *w : client->findChildren<QWidget *>())
-        if (w != Label5 && w != Text1 && !w->testAttribute(Qt::WA_SetFont))
-            w->setFont(ui);
+    showStatusDisplay(false);
 }
 
 void Form1::buildMenus()
@@ -311,7 +335,17 @@ void Form1::commandEnded()
 
 void Form1::showStatusDisplay(bool shown)
 {
-    Text1->setVisible(!shown);
+    // The status widgets are hidden too while the view covers them: never painted, and
+    // the label's italic face not even loaded, until a long operation first shows them.
+    if (shown) {
+        Label5->show();
+        ProgressBar1->show();
+        Text1->hide();
+    } else {
+        Text1->show();
+        Label5->hide();
+        ProgressBar1->hide();
+    }
 }
 
 int Form1::chipSize() const

@@ -38,9 +38,8 @@ Status Form1::DisplayBuffer(const Image &image)
 
     showStatusDisplay(true);
     QCoreApplication::processEvents();
-    // Kept until the new listing is in, so a failure does not leave an empty view.
-    const QString previous = Text1->toPlainText();
-    Text1->clear();
+    // The view is hidden while the listing is built, so its old text stays in it until the
+    // new one replaces it whole: nothing to copy aside, and a failure leaves it as it was.
 
     double value = 1;
     const Status listed = listing::write(image, work().listingPath(), [&] {
@@ -57,8 +56,6 @@ Status Form1::DisplayBuffer(const Image &image)
     } else {
         result = listed.failure();
     }
-    if (!result)
-        Text1->setPlainText(previous);
     ProgressBar1->setCurrentValue(1);
     showStatusDisplay(false);
     return result;

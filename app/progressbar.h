@@ -1,15 +1,19 @@
 // ProgressBar1: a progress bar whose maximum and value may be fractional (the listing's
 // maximum is length / 8 + 1, 3.5 for 20 bytes). Qt holds whole numbers, so the bar counts
 // in eighths. A value past the maximum (an image grown since it was listed) is kept but
-// shown as full, never as a bar that stops moving.
+// shown as full, never as a bar that stops moving. Values come far faster than a screen
+// shows them (a step per byte read, per listed row): the bar takes at most one a frame.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QProgressBar>
+#include <QTimer>
 
 class ScaledProgressBar : public QProgressBar {
     Q_OBJECT
 public:
     static constexpr int unitsPerStep = 8;
+    static constexpr int frameMs = 16;  // about 60 frames a second
     explicit ScaledProgressBar(QWidget *parent = nullptr);
 
     void setMaximumValue(double maximum);
@@ -21,4 +25,6 @@ private:
     void show_();
     double m_max = 100;
     double m_value = 1;
+    QElapsedTimer m_shown;  // since the bar last took a value
+    QTimer m_catchUp;       // the last value, when no later one comes within the frame
 };

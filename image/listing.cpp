@@ -1,6 +1,8 @@
 // Hex listing rows and the listing file.
 #include "listing.h"
 
+#include <QFile>
+
 namespace listing {
 
 QByteArray formatRow(int address, const quint8 *bytes, int count)
@@ -37,7 +39,24 @@ QByteArray format(const QByteArray &data, const std::function<void()> &afterRow)
 
 Status write(const Image &image, const QString &listingPath, const std::function<void()> &afterRow)
 {
-    return writeFileSafely(listingPath, format(image.bytes, afterRow));
+    // The listing file is the program's own scratch, rewritten at every listing and read
+    // back at once: not the safe file write, whose flush to the disk alone would cost more
+    // than the rest of the listing. The old file goes first and the new one is made afresh
+    // (a file cut to nothing and written again is flushed on close by some file systems);
+    // whatever stands at the path, a planted link included, is removed and never followed.
+    QFile::remove(listingPath);
+    QFile out(listingPath);
+    // Unbuffered, so that a short write (a full disk) shows in write()'s count.
+    if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
+        return Failure{QObject::tr("%1 cannot be written: %2.").arg(listingPath, out.errorString())};
+    const QByteArray text = format(image.bytes, afterRow);
+    if (out.write(text) != text.size()) {
+        const QString why = out.error() == QFileDevice::NoError ? QObject::tr("the disk is full") : out.errorString();
+        out.close();
+        QFile::remove(listingPath);
+        return Failure{QObject::tr("%1 cannot be written: %2.").arg(listingPath, why)};
+    }
+    return {};
 }
 
 }  // namespace listing

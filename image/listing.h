@@ -23,6 +23,7 @@ QByteArray formatRow(int address, const quint8 *bytes, int count);
 // `afterRow` runs once per complete row (the window moves its progress bar there).
 QByteArray format(const QByteArray &data, const std::function<void()> &afterRow = {});
 
-// Lists `image` into `listingPath`, with `afterRow` as above, through the safe file write.
+// Lists `image` into `listingPath`, with `afterRow` as above. The listing file is written
+// in place (it is scratch), never through a link planted at its path.
 Status write(const Image &image, const QString &listingPath, const std::function<void()> &afterRow = {});
 }  // namespace listing

@@ -3,7 +3,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSerialPortInfo>
 #include <QSettings>
 
@@ -50,14 +49,24 @@ QStringList PortMap::presentDevices()
 
 bool parsePortMapping(const QString &text, int *number, QString *device)
 {
-    static const QRegularExpression form(QStringLiteral("^(?:[Cc][Oo][Mm])?([0-9]{1,3})=(.+)$"));
-    const auto m = form.match(text);
-    if (!m.hasMatch())
+    // "N=DEVICE" or "ComN=DEVICE" (any case), N one to three digits. Read by hand: a
+    // regular expression here would bring its library into every start of the program.
+    QStringView rest(text);
+    if (rest.startsWith(QLatin1String("com"), Qt::CaseInsensitive))
+        rest = rest.mid(3);
+    qsizetype digits = 0;
+    while (digits < rest.size() && digits < 4 && rest.at(digits) >= QLatin1Char('0') &&
+           rest.at(digits) <= QLatin1Char('9'))
+        ++digits;
+    if (digits < 1 || digits > 3 || digits >= rest.size() || rest.at(digits) != QLatin1Char('='))
         return false;
-    const int n = m.captured(1).toInt();
+    const QStringView path = rest.mid(digits + 1);
+    if (path.isEmpty() || path.contains(QLatin1Char('\n')))
+        return false;
+    const int n = rest.left(digits).toInt();
     if (n < 1 || n > 255)
         return false;
     *number = n;
-    *device = m.captured(2);
+    *device = path.toString();
     return true;
 }
