@@ -1,5 +1,6 @@
-// The serial link on what the user may name as a port: the --com mapping as typed, and
-// devices that are no serial port at all. Each ends at once with a message naming the port.
+// The serial link on what the user may name as a port: the --com mapping as typed, devices
+// that are no serial port (refused at once, the message naming the port), and a
+// pseudo-terminal, which refuses the low-latency request and carries the exchange.
 #include "boardcommands.h"
 #include "ptyserver.h"
 #include "seriallink.h"
