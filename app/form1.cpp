@@ -381,7 +381,7 @@ void Form1::IdentifyDevice_Click()
     Busy busy(*this);
     // A port lost earlier is tried again; if it still will not open, the exchange fails
     // below and the user sees the usual message.
-    ensurePort();
+    static_cast<void>(ensurePort());
     const IdentifyOutcome out = identifyDevice(board, [] { QCoreApplication::processEvents(); });
     if (ending())
         return;

@@ -4,21 +4,12 @@
 
 #include "image.h"
 #include "operations.h"
+#include "program.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QPlainTextEdit>
 
-namespace {
-const QString kAreYouSure = QStringLiteral("Are you sure ?");
-const QString kParagraph = QStringLiteral("\r\n\r\n");
-const QString kProtection = QStringLiteral("* MOVC instructions executed from external program memory are disabled") +
-                            QStringLiteral(" from fetching code bytes from internal memory, /EA is sampled and") +
-                            QStringLiteral(" latched on reset, and further programming of the Flash memory is disabled.");
-const QString kLockBit2 = kProtection + kParagraph + QStringLiteral("* Verify is also disabled.");
-const QString kLockBit3 = kProtection + kParagraph + QStringLiteral("* Verify is disabled.") + kParagraph +
-                          QStringLiteral("* External execution is disabled.");
-}  // namespace
 
 // The bar and the view as every long operation drives them.
 static Progress barProgress(Form1 &w)
@@ -41,7 +32,10 @@ void Form1::BlankCheck_Click()
         return;
     Busy busy(*this);
     const QString title = QStringLiteral("Blank Check");
-    ensurePort();
+    if (Status s = ensurePort(); !s) {
+        tellFailure(*this, title, s.failure());
+        return;
+    }
     showStatusDisplay(true);
     setStoppable(true);
     const auto blank = blankCheck(board, chipSize(), barProgress(*this));
@@ -65,7 +59,10 @@ void Form1::ReadData_Click()
     if (!Ready)
         return;
     Busy busy(*this);
-    ensurePort();
+    if (Status s = ensurePort(); !s) {
+        tellFailure(*this, QStringLiteral("Read Data"), s.failure());
+        return;
+    }
     showStatusDisplay(true);
     setStoppable(true);
     // The chip's bytes are gathered first; the buffer file is replaced only when all of
@@ -108,7 +105,10 @@ void Form1::Verify_Click()
         tellFailure(*this, title, image.failure());
         return;
     }
-    ensurePort();
+    if (Status s = ensurePort(); !s) {
+        tellFailure(*this, title, s.failure());
+        return;
+    }
     showStatusDisplay(true);
     ProgressBar1->setMaximumValue(FileLength + 1);
     setStoppable(true);
@@ -140,7 +140,7 @@ void Form1::WriteData_Click()
     if (!Ready || FileName.isEmpty())
         return;
     const QString title = QStringLiteral("Write Data");
-    if (prompter().message(this, title, kAreYouSure, Prompter::OkCancel, Prompter::Warning, Prompter::Cancel) !=
+    if (prompter().message(this, title, confirmationText(), Prompter::OkCancel, Prompter::Warning, Prompter::Cancel) !=
         Prompter::Ok) {
         showStatusDisplay(false);
         return;
@@ -159,7 +159,11 @@ void Form1::WriteData_Click()
         tellFailure(*this, title, image.failure());
         return;
     }
-    ensurePort();
+    if (Status s = ensurePort(); !s) {
+        finish();
+        tellFailure(*this, title, s.failure());
+        return;
+    }
     ProgressBar1->setMaximumValue(FileLength);
     setStoppable(true);
     const auto result = writeDevice(board, image.value().bytes, chipSize(), barProgress(*this), [&](const Mismatch &m) {
@@ -191,11 +195,15 @@ void Form1::ChipErase_Click()
     if (!Ready)
         return;
     Busy busy(*this);
-    if (prompter().message(this, QStringLiteral("Erase Chip"), kAreYouSure, Prompter::OkCancel, Prompter::Warning,
-                           Prompter::Cancel) != Prompter::Ok)
+    const QString title = QStringLiteral("Erase Chip");
+    if (prompter().message(this, title, confirmationText(), Prompter::OkCancel, Prompter::Warning, Prompter::Cancel) !=
+        Prompter::Ok)
         return;
-    ensurePort();
-    board.eraseChip();
+    Status done = ensurePort();
+    if (done)
+        done = eraseDevice(board);
+    if (!done)
+        tellFailure(*this, title, done.failure());
 }
 
 // The lock-bit commands: the explanation in Msg, one confirmation, then "1" once per
@@ -206,32 +214,35 @@ void Form1::lockBitCommand(const QString &text, int times)
         return;
     Busy busy(*this);
     Msg = text;
-    if (prompter().message(this, QStringLiteral("Program Lock Bit 1"), Msg + kParagraph + kAreYouSure,
-                           Prompter::OkCancel, Prompter::Warning, Prompter::Cancel) != Prompter::Ok)
+    const QString title = QStringLiteral("Program Lock Bit 1");
+    if (prompter().message(this, title, confirmationText(Msg), Prompter::OkCancel, Prompter::Warning,
+                           Prompter::Cancel) != Prompter::Ok)
         return;
-    ensurePort();
-    for (int i = 0; i < times; ++i)
-        board.programLockBit();
+    Status done = ensurePort();
+    if (done)
+        done = lockDevice(board, times);
+    if (!done)
+        tellFailure(*this, title, done.failure());
 }
 
 void Form1::mnuLockBit1_Click()
 {
-    lockBitCommand(kProtection);
+    lockBitCommand(lockBitsExplanation(1));
 }
 
 void Form1::mnuLockBit2_Click()
 {
-    lockBitCommand(kLockBit2);
+    lockBitCommand(lockBitsExplanation(2));
 }
 
 void Form1::mnuLockBit3_Click()
 {
-    lockBitCommand(kLockBit3);
+    lockBitCommand(lockBitsExplanation(3));
 }
 
 // All three lock bits: one confirmation with the strongest text, then as if the three
 // items had been chosen one after another.
 void Form1::mnuAllLockBits_Click()
 {
-    lockBitCommand(kLockBit3, 3);
+    lockBitCommand(lockBitsExplanation(3), 3);
 }

@@ -9,6 +9,8 @@
 #include <QObject>
 #include <QSaveFile>
 
+#include <optional>
+
 namespace {
 // The most of a file that is ever read: a HEX text of a full chip is about 23 KB, and one
 // that needs more than this cannot describe 8 KB without repeating itself at length.
@@ -46,7 +48,8 @@ ImageFormat formatForName(const QString &path)
                : ImageFormat::Binary;
 }
 
-Result<Image> loadImage(const QString &path)
+namespace {
+Result<Image> load(const QString &path, std::optional<ImageFormat> given)
 {
     auto content = readWhole(path, maxFileRead);
     if (!content)
@@ -55,7 +58,9 @@ Result<Image> loadImage(const QString &path)
     image.path = path;
     const QByteArray &data = content.value();
     const QString name = QFileInfo(path).fileName();
-    if (formatForName(path) == ImageFormat::IntelHex || intelhex::looksLikeHex(data)) {
+    const bool hex = given ? *given == ImageFormat::IntelHex
+                           : formatForName(path) == ImageFormat::IntelHex || intelhex::looksLikeHex(data);
+    if (hex) {
         image.format = ImageFormat::IntelHex;
         if (data.size() > maxFileRead)
             return Failure{QObject::tr("%1 is too large for an Intel HEX file of at most %2 bytes.")
@@ -77,6 +82,17 @@ Result<Image> loadImage(const QString &path)
                        Failure::TooLong};
     image.bytes = data;
     return image;
+}
+}  // namespace
+
+Result<Image> loadImage(const QString &path)
+{
+    return load(path, std::nullopt);
+}
+
+Result<Image> loadImage(const QString &path, ImageFormat format)
+{
+    return load(path, format);
 }
 
 bool sameFile(const QString &a, const QString &b)

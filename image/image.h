@@ -25,6 +25,8 @@ struct Image {
 // (Failure::Refused, the message naming the line and the reason). Data at or past address
 // 8192 fails with Failure::TooLong; an unreadable file with Failure::Error.
 Result<Image> loadImage(const QString &path);
+// The same in the format given, whatever the name or the content suggest.
+Result<Image> loadImage(const QString &path, ImageFormat format);
 // .hex, .ihx and .ihex (any case) are Intel HEX; every other name raw binary.
 ImageFormat formatForName(const QString &path);
 // Writes `image` to `path` in `format`. A save in the image's own format copies its file

@@ -13,9 +13,9 @@ Failure waitFailure(SerialLink &link, SerialLink::WaitEnd end)
         return Failure{QObject::tr("stopped"), Failure::Stopped};
     case SerialLink::WaitEnd::PortLost: {
         const QString why = link.lastLossReason();
-        return Failure{why.isEmpty() ? QObject::tr("the serial port %1 was lost").arg(portLabel(link.portNumber()))
+        return Failure{why.isEmpty() ? QObject::tr("the serial port %1 was lost").arg(link.portName())
                                      : QObject::tr("the serial port %1 was lost (%2)")
-                                           .arg(portLabel(link.portNumber()), why),
+                                           .arg(link.portName(), why),
                        Failure::PortLost};
     }
     case SerialLink::WaitEnd::TimedOut:

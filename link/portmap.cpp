@@ -47,6 +47,21 @@ QStringList PortMap::presentDevices()
     return out;
 }
 
+QMap<int, QString> PortMap::storedMappings()
+{
+    QMap<int, QString> out;
+    QSettings settings(QStringLiteral("Quorvale"), QStringLiteral("Quorvale"));
+    settings.beginGroup(QStringLiteral("Ports"));
+    for (const QString &k : settings.childKeys()) {
+        bool numeric = false;
+        const int n = k.startsWith(QLatin1String("Com")) ? k.mid(3).toInt(&numeric) : 0;
+        const QString device = settings.value(k).toString();
+        if (numeric && n >= 1 && n <= 255 && !device.isEmpty())
+            out.insert(n, device);
+    }
+    return out;
+}
+
 bool parsePortMapping(const QString &text, int *number, QString *device)
 {
     // "N=DEVICE" or "ComN=DEVICE" (any case), N one to three digits. Read by hand: a

@@ -17,6 +17,8 @@ public:
     static QString defaultDevice(int number);
     // Serial devices present, stable /dev/serial/by-id names first; for messages.
     static QStringList presentDevices();
+    // The ports the settings store maps, by number.
+    static QMap<int, QString> storedMappings();
 
 private:
     QMap<int, QString> m_runOnly;

@@ -18,8 +18,9 @@ struct Failure {
     Kind kind = Error;
 };
 
+// Both are [[nodiscard]]: a result dropped unread is a failure nobody is told of.
 template <typename T>
-class Result {
+class [[nodiscard]] Result {
 public:
     Result(T value) : m_v(std::move(value)) {}
     Result(Failure f) : m_v(std::move(f)) {}
@@ -35,7 +36,7 @@ private:
 };
 
 template <>
-class Result<void> {
+class [[nodiscard]] Result<void> {
 public:
     Result() = default;
     Result(Failure f) : m_f(std::move(f)) {}

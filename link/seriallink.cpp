@@ -18,7 +18,8 @@ QString portLabel(int number)
 
 namespace {
 
-std::unique_ptr<QIODevice> openSerialPort(int number, const QString &device, Failure *why, bool *retryable)
+std::unique_ptr<QIODevice> openSerialPort(int number, const QString &device, SerialLink::Audience audience,
+                                          Failure *why, bool *retryable)
 {
     auto port = std::make_unique<QSerialPort>();
     port->setPortName(device);
@@ -37,7 +38,7 @@ std::unique_ptr<QIODevice> openSerialPort(int number, const QString &device, Fai
     const bool permission = err == QSerialPort::PermissionError;
     const bool notFound = err == QSerialPort::DeviceNotFoundError || !QFileInfo::exists(device);
     *retryable = permission;
-    *why = SerialLink::describeOpenFailure(number, device, port->errorString(), permission, notFound);
+    *why = SerialLink::describeOpenFailure(number, device, port->errorString(), permission, notFound, audience);
     return nullptr;
 }
 
@@ -74,7 +75,7 @@ Status SerialLink::openOnce(bool *retryable)
     if (m_opener) {
         dev = m_opener(device, &why);
     } else {
-        dev = openSerialPort(m_number, device, &why, retryable);
+        dev = openSerialPort(m_number, device, m_audience, &why, retryable);
     }
     if (!dev)
         return why;
@@ -153,7 +154,7 @@ void SerialLink::lose(const QString &reason)
 Status SerialLink::send(const QByteArray &command)
 {
     if (!isOpen())
-        return Failure{tr("the serial port %1 is not open").arg(portLabel(m_number)), Failure::PortLost};
+        return Failure{tr("the serial port %1 is not open").arg(portName()), Failure::PortLost};
     QString why;
     const bool written = m_serial ? portsystem::writeNow(*m_serial, command, &why)
                                   : m_device->write(command) == command.size();
@@ -161,7 +162,7 @@ Status SerialLink::send(const QByteArray &command)
         if (!m_serial)
             why = m_device->errorString();
         lose(why);
-        return Failure{tr("the serial port %1 refused the data (%2)").arg(portLabel(m_number), why),
+        return Failure{tr("the serial port %1 refused the data (%2)").arg(portName(), why),
                        Failure::PortLost};
     }
     return {};
@@ -231,25 +232,33 @@ SerialLink::WaitEnd SerialLink::waitUntil(int count, QDeadlineTimer deadline)
 }
 
 Failure SerialLink::describeOpenFailure(int number, const QString &device, const QString &systemError,
-                                        bool permission, bool notFound)
+                                        bool permission, bool notFound, Audience audience)
 {
     const QString port = portLabel(number);
+    const bool shell = audience == Audience::Shell;
     if (notFound) {
         const QStringList present = PortMap::presentDevices();
         QString list = present.isEmpty() ? tr("none was found") : present.join(QStringLiteral(", "));
-        return Failure{tr("The serial port %1 (%2) does not exist.\n\nSerial devices on this machine: %3.\n\n"
-                          "Choose another port in the Comm port menu. To point %1 at a device, start the program "
-                          "with --com %4=DEVICE, or set %1=DEVICE in the section [Ports] of the settings file.")
-                           .arg(port, device, list)
-                           .arg(number)};
+        const QString advice =
+            shell ? tr("Give the board's device with --port DEVICE (voralith-cli ports lists them), or set "
+                       "%1=DEVICE in the section [Ports] of the settings file and give --port %1.")
+                        .arg(port)
+                  : tr("Choose another port in the Comm port menu. To point %1 at a device, start the program "
+                       "with --com %2=DEVICE, or set %1=DEVICE in the section [Ports] of the settings file.")
+                        .arg(port)
+                        .arg(number);
+        return Failure{tr("The serial port %1 (%2) does not exist.\n\nSerial devices on this machine: %3.\n\n%4")
+                           .arg(port, device, list, advice)};
     }
     if (permission) {
         QFileInfo fi(device);
         const bool accessible = fi.isReadable() && fi.isWritable();
         if (accessible) {
+            const QString then = shell ? tr("Close that program, then run the command again.")
+                                       : tr("Close that program, then choose %1 again in the Comm port menu.").arg(port);
             return Failure{tr("The serial port %1 (%2) is in use by another program (a modem manager probing new "
-                              "ports does this). Close that program, then choose %1 again in the Comm port menu.")
-                               .arg(port, device)};
+                              "ports does this). %3")
+                               .arg(port, device, then)};
         }
         const QString group = fi.group().isEmpty() ? QStringLiteral("dialout") : fi.group();
         return Failure{tr("The serial port %1 (%2) cannot be opened: permission denied.\n\nThe device belongs to the "

@@ -21,10 +21,14 @@
 
 class QSerialPort;
 
+QString portLabel(int number);  // "Com2"
+
 class SerialLink : public QObject {
     Q_OBJECT
 public:
     enum class WaitEnd { Arrived, TimedOut, PortLost, Stopped };
+    // Who reads the messages: the window's advice names its menus, a shell's its options.
+    enum class Audience { Window, Shell };
 
     // Makes the open device for a device path; the default opens a QSerialPort with the
     // line settings above. The in-process board emulator plugs in here.
@@ -36,9 +40,14 @@ public:
     void setOpener(Opener opener);
     PortMap &portMap() { return m_map; }
 
+    void setAudience(Audience audience) { m_audience = audience; }
+    Audience audience() const { return m_audience; }
     void setPortNumber(int number) { m_number = number; }
     int portNumber() const { return m_number; }
     QString devicePath() const { return m_map.deviceFor(m_number); }
+    // The port as messages name it: "Com2" in the window, the device in a shell, where the
+    // user gave the device and may never have heard of Com2.
+    QString portName() const { return m_audience == Audience::Shell ? devicePath() : portLabel(m_number); }
 
     Status open();
     void close();
@@ -73,7 +82,7 @@ public:
 
     // Plain words for a failed open of `device` as port `number`.
     static Failure describeOpenFailure(int number, const QString &device, const QString &systemError,
-                                       bool permission, bool notFound);
+                                       bool permission, bool notFound, Audience audience = Audience::Window);
 
 signals:
     void portLost(const QString &reason);
@@ -90,6 +99,7 @@ private:
     std::unique_ptr<QIODevice> m_device;
     QSerialPort *m_serial = nullptr;  // m_device, when it is a serial port
     int m_number = 2;
+    Audience m_audience = Audience::Window;
     bool m_stop = false;
     bool m_closing = false;
     QString m_lossReason;
@@ -101,4 +111,3 @@ private:
     QDeadlineTimer m_passDue;  // the window's next pass at the latest
 };
 
-QString portLabel(int number);  // "Com2"

@@ -15,7 +15,7 @@ bool replyEquals(const QByteArray &reply, quint8 expected)
     return reply.size() == 1 && quint8(reply.at(0)) == expected;
 }
 
-Failure operationFailure(const QString &operation, int address, const Failure &why, int port,
+Failure operationFailure(const QString &operation, int address, const Failure &why, const QString &port,
                          const QString &consequence)
 {
     const QString where = hexNumber(address) + QLatin1Char('h');
@@ -34,13 +34,13 @@ Failure operationFailure(const QString &operation, int address, const Failure &w
                            then +
                            QObject::tr("\n\nIf this happens again, check the cable, and that no other program "
                                        "uses %1.")
-                               .arg(portLabel(port)),
+                               .arg(port),
                        why.kind};
     default:
         return Failure{QObject::tr("%1 stopped at address %2: %3.").arg(operation, where, why.message) + then +
                            QObject::tr("\n\nCheck that the board is powered, that its cable is connected, and "
                                        "that %1 is the board's port.")
-                               .arg(portLabel(port)),
+                               .arg(port),
                        why.kind};
     }
 }
@@ -49,11 +49,13 @@ namespace {
 // What an early end means, by operation. A Write that ends early, for whatever reason,
 // leaves the chip partly programmed; the others change nothing, but replies out of step
 // leave no result that could be trusted.
-QString consequenceOf(const char *operation, const Failure &why)
+QString consequenceOf(const char *operation, const Failure &why, SerialLink::Audience audience)
 {
     const QLatin1String op(operation);
     if (op == QLatin1String("Write"))
-        return QObject::tr("The chip may be half-written: erase it (Chip Erase), then write again.");
+        return audience == SerialLink::Audience::Shell
+                   ? QObject::tr("The chip may be half-written: erase it (voralith-cli erase), then write again.")
+                   : QObject::tr("The chip may be half-written: erase it (Chip Erase), then write again.");
     if (why.kind != Failure::OutOfStep)
         return {};
     if (op == QLatin1String("Read"))
@@ -65,12 +67,12 @@ QString consequenceOf(const char *operation, const Failure &why)
 
 Failure fail(BoardCommands &board, const char *operation, int address, const Failure &why)
 {
-    return operationFailure(QObject::tr(operation), address, why, board.link().portNumber(),
-                            consequenceOf(operation, why));
+    return operationFailure(QObject::tr(operation), address, why, board.link().portName(),
+                            consequenceOf(operation, why, board.link().audience()));
 }
 }  // namespace
 
-Result<bool> blankCheck(BoardCommands &board, int chipSize, const Progress &progress)
+Result<bool> blankCheck(BoardCommands &board, int chipSize, const Progress &progress, int *dataAt)
 {
     if (Status s = board.resetAddress(); !s)
         return fail(board, "Blank check", 0, s.failure());
@@ -84,6 +86,8 @@ Result<bool> blankCheck(BoardCommands &board, int chipSize, const Progress &prog
         if (reply.value() != QByteArray(4, char(0xFF))) {
             if (Status q = board.expectQuiet(); !q)
                 return fail(board, "Blank check", (g - 1) * 4, q.failure());
+            if (dataAt)
+                *dataAt = (g - 1) * 4;
             return false;
         }
     }

@@ -19,7 +19,7 @@ struct Progress {
 
 // "<Operation> stopped at address 1A2h: <why>." with a hint on what to check.
 // `consequence` (what the early end means and what to do now) goes before the hint.
-Failure operationFailure(const QString &operation, int address, const Failure &why, int port,
+Failure operationFailure(const QString &operation, int address, const Failure &why, const QString &port,
                          const QString &consequence = {});
 
 // Each of the four below ends as out of step (Failure::OutOfStep) when a reply holds
@@ -27,8 +27,9 @@ Failure operationFailure(const QString &operation, int address, const Failure &w
 // after the last reply or before a result that is not a match is reported.
 
 // Blank check: "Z", then "RIRIRIRI" per group of four until a group holds data.
-// True when every byte read FF.
-Result<bool> blankCheck(BoardCommands &board, int chipSize, const Progress &progress);
+// True when every byte read FF; otherwise `dataAt`, when given, gets the address of the
+// group that holds data.
+Result<bool> blankCheck(BoardCommands &board, int chipSize, const Progress &progress, int *dataAt = nullptr);
 
 // Read: "Z", then "RI" per byte; the chip's bytes (exactly chipSize of them).
 Result<QByteArray> readDevice(BoardCommands &board, int chipSize, const Progress &progress);

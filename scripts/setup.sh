@@ -1,6 +1,6 @@
 # Shared by run.sh and test.sh: installs the Debian packages that are missing (apt-get
 # update first, only when something is missing) and builds into ./build.
-packages=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libgl-dev
+packages=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libgl-dev zlib1g-dev
           xvfb xauth x11-utils imagemagick fonts-liberation fonts-dejavu-core
           binutils help2man dpkg-dev file lintian appstream desktop-file-utils bash-completion)
 

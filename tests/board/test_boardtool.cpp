@@ -17,7 +17,8 @@ struct Host {
     {
         link.portMap().mapForThisRun(2, device);
         link.setPortNumber(2);
-        link.open();
+        if (Status s = link.open(); !s)
+            qWarning("%s", qPrintable(s.message()));
     }
     // Sends `commands` and takes what came once `count` bytes are in or the reply limit passed.
     QByteArray exchange(const QByteArray &commands, int count)

@@ -97,7 +97,8 @@ struct WindowFixture {
     }
     QString hexFile(const QString &name, const QByteArray &data)
     {
-        saveImage(Image{data}, dir.filePath(name), ImageFormat::IntelHex);
+        if (!saveImage(Image{data}, dir.filePath(name), ImageFormat::IntelHex))
+            qFatal("the HEX file could not be written");
         return dir.filePath(name);
     }
     // File, Open on `path` (empty: Cancel); true when the window is ready again.

@@ -54,7 +54,8 @@ struct Window {
     // `data` as Intel HEX in a file called `name`.
     QString hexFile(const QString &name, const QByteArray &data)
     {
-        saveImage(Image{data}, dir.filePath(name), ImageFormat::IntelHex);
+        if (!saveImage(Image{data}, dir.filePath(name), ImageFormat::IntelHex))
+            qFatal("the HEX file could not be written");
         return dir.filePath(name);
     }
     // A file dragged from a file manager and let go over the listing, which passes it on.

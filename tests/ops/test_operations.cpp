@@ -18,7 +18,8 @@ struct Rig {
     {
         engine = rig.add("/dev/ttyS1", cfg);
         link.setOpener(rig.opener());
-        link.open();
+        if (!link.open())
+            qFatal("the emulated port did not open");
     }
     // Every byte sent, as written (the board may not have handled the last ones yet).
     QByteArray wire() const { return rig.port ? rig.port->writes().join() : QByteArray(); }

@@ -56,7 +56,7 @@ struct Window {
     {
         const QString p = dir.filePath(name);
         if (formatForName(name) == ImageFormat::IntelHex) {
-            saveImage(Image{data}, p, ImageFormat::IntelHex);
+            QVERIFY(saveImage(Image{data}, p, ImageFormat::IntelHex));
             prompts.openPaths.enqueue(p);
             w->mnuOpen_Click();
             return;
@@ -319,7 +319,7 @@ private slots:
         QCOMPARE(t.w->Text3->text(), QString("40"));
         QCOMPARE(t.w->Text1->toPlainText().toLatin1(), listing::format(pattern(40)).replace("\r\n", "\n"));
         // Rebuilt after it was opened: Write and Verify take the file as it is now.
-        saveImage(Image{pattern(60, 5)}, t.w->FileName, ImageFormat::IntelHex);
+        QVERIFY(saveImage(Image{pattern(60, 5)}, t.w->FileName, ImageFormat::IntelHex));
         t.prompts.answers.enqueue(Prompter::Ok);
         t.w->WriteData_Click();
         QCOMPARE(t.prompts.shown.last().text, QString("Device was succesfully programmed."));
@@ -409,6 +409,47 @@ private slots:
         QCOMPARE(t.prompts.shown[0].text, QString("Are you sure ?"));
         QCOMPARE(t.wire(), QByteArray("E"));
         QTRY_COMPARE(t.engine->memory(), QByteArray(8192, char(0xFF)));
+    }
+
+    // A board that is gone: the command is told as failed, under the command's own title.
+    void eraseAndLockWithTheBoardGone_data()
+    {
+        QTest::addColumn<bool>("erase");
+        QTest::addColumn<bool>("unplugged");  // the adapter gone, or the port open but refusing
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("erase, the port refuses the byte")
+            << true << false << "Erase Chip" << "Chip erase was not carried out: the serial port Com2 refused the data";
+        QTest::newRow("lock bit 1, the adapter unplugged")
+            << false << true << "Program Lock Bit 1" << "The serial port /dev/ttyS1 does not exist.";
+    }
+    void eraseAndLockWithTheBoardGone()
+    {
+        QFETCH(bool, erase);
+        QFETCH(bool, unplugged);
+        QFETCH(QString, title);
+        QFETCH(QString, text);
+        Window t;
+        if (unplugged) {
+            t.rig.boards.clear();
+            t.rig.port->close();
+        } else {
+            BoardConfig gone = *BoardConfig::forChip("89c52");
+            gone.vanishAfter = 0;
+            *t.engine = BoardEngine(gone);
+            t.engine->receive("Z", 0);  // the first byte: the device vanishes
+            t.engine->takeDue(1LL << 60);
+        }
+        t.prompts.answers.enqueue(Prompter::Ok);
+        erase ? t.w->ChipErase_Click() : t.w->mnuLockBit1_Click();
+        QCOMPARE(t.prompts.shown.size(), 2);
+        const ShownMessage told = t.prompts.shown[1];
+        QCOMPARE(told.title, title);
+        QVERIFY2(told.text.startsWith(text), qPrintable(told.text));
+        QCOMPARE(told.icon, Prompter::Critical);
+        QCOMPARE(told.buttons, Prompter::OkOnly);
+        QCOMPARE(t.wire(), QByteArray());
+        QVERIFY(t.w->Ready);
     }
 
     void closingDuringAWriteEndsItFirst()
