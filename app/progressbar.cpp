@@ -38,6 +38,10 @@ void ScaledProgressBar::show_()
     // The bar's minimum is 1; a maximum at or below it (an empty image) shows an empty bar.
     const int lo = unitsPerStep;
     const int hi = std::max(lo + 1, int(std::lround(m_max * unitsPerStep)));
+    // Drawn in the window's next pass with everything else, not at once: a bar that is
+    // covered or hidden before then costs no drawing at all.
+    setUpdatesEnabled(false);
     setRange(lo, hi);
     setValue(std::clamp(int(std::lround(m_value * unitsPerStep)), lo, hi));
+    setUpdatesEnabled(true);
 }

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 
 #include <functional>
+#include <sys/resource.h>
 
 namespace {
 struct Row {
@@ -16,15 +17,22 @@ struct Row {
     int exchanges;
     std::function<bool(BoardCommands &)> core;
     std::function<bool(bench::BareLine &)> bare;
-    std::vector<double> coreMs, bareMs;
+    std::vector<double> coreMs, bareMs, coreCpuUs, bareCpuUs;
 };
+
+double cpuUs()
+{
+    rusage u{};
+    ::getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e6 + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
+}
 }  // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QString tool = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(VORALITH_BOARD_PATH);
-    const int runs = argc > 2 ? std::max(1, atoi(argv[2])) : 3;
+    const int runs = argc > 2 ? std::max(1, atoi(argv[2])) : 5;
     bench::Board boardTool(tool, {QStringLiteral("--chip"), QStringLiteral("89c52")});
     if (boardTool.path.isEmpty())
         return 1;
@@ -59,40 +67,52 @@ int main(int argc, char **argv)
 
     for (Row &row : rows) {
         for (int i = 0; i < runs; ++i) {
-            {
+            auto core = [&] {
                 SerialLink link;
                 if (!bench::openLink(link, boardTool.path))
-                    return 1;
+                    return false;
                 BoardCommands board(link);
+                const double c0 = cpuUs();
                 const qint64 t0 = bench::nowNs();
                 if (!row.core(board)) {
                     std::fprintf(stderr, "%s through the core failed\n", row.name);
-                    return 1;
+                    return false;
                 }
                 row.coreMs.push_back((bench::nowNs() - t0) / 1e6);
-            }
-            {
+                row.coreCpuUs.push_back((cpuUs() - c0) / row.exchanges);
+                return true;
+            };
+            auto bare = [&] {
                 bench::BareLine line(boardTool.path);
+                const double c0 = cpuUs();
                 const qint64 t0 = bench::nowNs();
                 if (!row.bare(line) || !line.ok()) {
                     std::fprintf(stderr, "%s by the bare loop failed\n", row.name);
-                    return 1;
+                    return false;
                 }
                 row.bareMs.push_back((bench::nowNs() - t0) / 1e6);
-            }
+                row.bareCpuUs.push_back((cpuUs() - c0) / row.exchanges);
+                return true;
+            };
+            // Each goes first in every other round, so a drift in the machine's load
+            // falls on both alike.
+            if (!(i % 2 ? bare() && core() : core() && bare()))
+                return 1;
         }
     }
 
     std::printf("Full speed over a pseudo-terminal, AT89C52 (median of %d runs each, taken in turn)\n", runs);
-    std::printf("%-12s %9s %10s %10s %9s %9s %7s\n", "operation", "exchanges", "core ms", "bare ms", "core us/x",
-                "bare us/x", "ratio");
+    std::printf("%-12s %9s %9s %9s %10s %10s %11s %11s %7s\n", "operation", "exchanges", "core ms", "bare ms",
+                "core us/x", "bare us/x", "core cpu/x", "bare cpu/x", "ratio");
     QString summary;
     for (const Row &row : rows) {
         const double c = bench::median(row.coreMs), b = bench::median(row.bareMs);
-        std::printf("%-12s %9d %10.1f %10.1f %9.1f %9.1f %7.2f\n", row.name, row.exchanges, c, b,
-                    c * 1000 / row.exchanges, b * 1000 / row.exchanges, c / b);
+        std::printf("%-12s %9d %9.1f %9.1f %10.1f %10.1f %11.1f %11.1f %7.2f\n", row.name, row.exchanges, c, b,
+                    c * 1000 / row.exchanges, b * 1000 / row.exchanges, bench::median(row.coreCpuUs),
+                    bench::median(row.bareCpuUs), c / b);
         summary += QStringLiteral("  %1 %2").arg(QString::fromLatin1(row.name)).arg(c / b, 0, 'f', 2);
     }
+    std::printf("(cpu/x: processor time of this process per exchange, us; the board's is not counted)\n");
     std::printf("summary: full speed, core / bare loop:%s  (goal <= 1.3)\n", qPrintable(summary));
     return 0;
 }

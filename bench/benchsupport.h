@@ -4,6 +4,7 @@
 #pragma once
 
 #include "seriallink.h"
+#include "timeouts.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
+#include <poll.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -79,8 +81,9 @@ inline bool openLink(SerialLink &link, const QString &device)
 }
 
 // The same exchanges as plain system calls on the terminal's descriptor: blocking reads,
-// one write per command string, nothing else. What the core costs on top of the board
-// and the line is measured against this.
+// one write per command string, and at the end the same quiet line the core waits for
+// after the last reply. What the core costs on top of the board and the line is measured
+// against this.
 class BareLine {
 public:
     explicit BareLine(const QString &device)
@@ -122,6 +125,14 @@ public:
         }
     }
 
+    // Nothing more may come for the quiet time after the last reply.
+    void quiet()
+    {
+        pollfd p{m_fd, POLLIN, 0};
+        if (::poll(&p, 1, int(timeouts::quiet.count())) != 0)
+            m_failed = true;
+    }
+
     QByteArray read(int size)
     {
         QByteArray out(size, 0);
@@ -130,6 +141,7 @@ public:
             send("RI", 2);
             receive(out.data() + i, 1);
         }
+        quiet();
         return out;
     }
     bool verify(const QByteArray &image)
@@ -142,6 +154,7 @@ public:
             if (c != expected)
                 return false;
         }
+        quiet();
         return true;
     }
     bool blank(int size)
@@ -155,6 +168,7 @@ public:
                 if (c != char(0xFF))
                     return false;
         }
+        quiet();
         return true;
     }
     int write(const QByteArray &image)
@@ -169,6 +183,7 @@ public:
             mismatches += back != data;
             send("I", 1);
         }
+        quiet();
         return mismatches;
     }
 
