@@ -43,7 +43,7 @@ const char *const kCommands =
     "\n"
     "FILE is raw binary or Intel HEX: names ending in .hex, .ihx or .ihex, and files\n"
     "that hold HEX text, are taken as HEX, and read writes HEX to such names;\n"
-    "--format decides instead where the name does not tell. After read, write,\n"
+    "--format decides instead, for a name that does not tell. After read, write,\n"
     "verify, list and program the image's length, its 16-bit sum and its CRC-32\n"
     "are printed.";
 
