@@ -72,21 +72,6 @@ QFont designFace(int points)
     f.setPointSize(points);
     return f;
 }
-
-// A stored port that is not a whole number from 1 to 255 ("abc", "", "-1", "99999") is
-// treated as nothing stored: port 2. Spaces around a number are allowed, as a number.
-int portFromSetting(const QString &text, bool *valid)
-{
-    bool ok = false;
-    const QString t = text.trimmed();
-    int n = 0;
-    const bool digits = !t.isEmpty() && t.size() <= 5 &&
-                        std::all_of(t.begin(), t.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
-    if (digits)
-        n = t.toInt(&ok);
-    *valid = ok && n >= 1 && n <= 255;
-    return *valid ? n : 2;
-}
 }  // namespace
 
 Form1::Form1(Deps deps, QWidget *parent) : QMainWindow(parent), m_deps(std::move(deps))

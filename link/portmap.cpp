@@ -6,6 +6,8 @@
 #include <QSerialPortInfo>
 #include <QSettings>
 
+#include <algorithm>
+
 QString PortMap::deviceFor(int number) const
 {
     if (auto it = m_runOnly.find(number); it != m_runOnly.end())
@@ -60,6 +62,19 @@ QMap<int, QString> PortMap::storedMappings()
             out.insert(n, device);
     }
     return out;
+}
+
+int portFromSetting(const QString &text, bool *valid)
+{
+    bool ok = false;
+    const QString t = text.trimmed();
+    int n = 0;
+    const bool digits = !t.isEmpty() && t.size() <= 5 &&
+                        std::all_of(t.begin(), t.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+    if (digits)
+        n = t.toInt(&ok);
+    *valid = ok && n >= 1 && n <= 255;
+    return *valid ? n : 2;
 }
 
 bool parsePortMapping(const QString &text, int *number, QString *device)

@@ -24,5 +24,10 @@ private:
     QMap<int, QString> m_runOnly;
 };
 
+// The port number of the saved setting "CommPort". A text that is not a whole number from
+// 1 to 255 ("abc", "", "-1", "99999") counts as nothing saved: port 2, `valid` false.
+// Spaces around a number are allowed, as a number.
+int portFromSetting(const QString &text, bool *valid);
+
 // Parses "N=DEVICE" (also "ComN=DEVICE") as given to --com; false when it is not that form.
 bool parsePortMapping(const QString &text, int *number, QString *device);

@@ -1,8 +1,10 @@
 # Shared by run.sh and test.sh: installs the Debian packages that are missing (apt-get
-# update first, only when something is missing) and builds into ./build.
+# update first, only when something is missing) and builds into ./build (test.sh also into
+# ./build-asan).
 packages=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libgl-dev zlib1g-dev
           xvfb xauth x11-utils imagemagick fonts-liberation fonts-dejavu-core
-          binutils help2man dpkg-dev file lintian appstream desktop-file-utils bash-completion)
+          binutils help2man dpkg-dev file lintian appstream desktop-file-utils bash-completion
+          clang libclang-rt-14-dev llvm)
 
 install_missing() {
     local missing=()
@@ -25,5 +27,12 @@ install_missing() {
 build() {
     cmake -S . -B build -G Ninja
     cmake --build build
+}
+
+# The same tree built by clang with AddressSanitizer and UndefinedBehaviorSanitizer, and
+# the fuzzing harnesses, into ./build-asan.
+build_sanitized() {
+    cmake -S . -B build-asan -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DVORALITH_SANITIZE=ON
+    cmake --build build-asan
 }
 

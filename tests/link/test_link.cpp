@@ -24,6 +24,7 @@ private slots:
         QTest::newRow("256") << "256=/dev/a" << 0 << "";
         QTest::newRow("no device") << "3=" << 0 << "";
         QTest::newRow("no '='") << "3" << 0 << "";
+        QTest::newRow("a line end (found by fuzzing)") << "6=t\n" << 0 << "";
     }
     void portMapping()
     {
