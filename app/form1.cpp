@@ -5,6 +5,7 @@
 
 #include "frmabout.h"
 #include "identify.h"
+#include "version.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -259,11 +260,23 @@ void Form1::Form_Load()
 
 void Form1::tellStartupProblem()
 {
-    if (m_startupProblem.isEmpty())
-        return;
-    const QString text = m_startupProblem;
-    m_startupProblem.clear();
-    prompter().tell(this, QStringLiteral("Comm port"), text, Prompter::Warning);
+    if (!m_startupProblem.isEmpty()) {
+        const QString text = m_startupProblem;
+        m_startupProblem.clear();
+        prompter().tell(this, QStringLiteral("Comm port"), text, Prompter::Warning);
+    }
+    tellUnfinishedChanges(QStringLiteral(VORALITH_TITLE));
+}
+
+void Form1::tellUnfinishedChanges(const QString &title, const QString &device)
+{
+    for (const UnfinishedChange &c : unfinishedChanges(work().path(), device)) {
+        const QString key = c.device + QLatin1Char('|') + c.started.toString(Qt::ISODateWithMs);
+        if (m_toldChanges.contains(key))
+            continue;
+        m_toldChanges.insert(key);
+        prompter().tell(this, title, halfWrittenWarning(c), Prompter::Warning);
+    }
 }
 
 void Form1::Form_Unload()
@@ -376,6 +389,8 @@ void Form1::IdentifyDevice_Click()
         AT89C51 = out.chip == chipForName(QStringLiteral("89C51"));
         AT89C52 = out.chip == chipForName(QStringLiteral("89C52"));
         setCommandGroupEnabled(true);
+        // A chip there that a change left half-written is the first thing to know about it.
+        tellUnfinishedChanges(QStringLiteral("Identification"), MSComm1.devicePath());
         return;
     }
     Label4->setText(QStringLiteral("Device : [unknown]"));

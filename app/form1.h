@@ -11,6 +11,7 @@
 #include "workfolder.h"
 
 #include <QMainWindow>
+#include <QSet>
 #include <functional>
 #include <memory>
 
@@ -95,7 +96,8 @@ public slots:
     void mnuWriteData_Click() { WriteData_Click(); }
     void mnuChipErase_Click() { ChipErase_Click(); }
 
-    // Tells the start-up problem, if any; main calls it once the window is shown.
+    // Tells the start-up problem, if any, and any chip change left unfinished; main calls
+    // it once the window is shown.
     void tellStartupProblem();
 
 protected:
@@ -143,6 +145,9 @@ private:
     enum OpenOutcome { OpenEnded, OpenRefused };
     OpenOutcome openImageFile(const QString &path);
     void commandEnded();
+    // Tells each chip change left unfinished (on `device`, or on any when empty) that has
+    // not been told in this run.
+    void tellUnfinishedChanges(const QString &title, const QString &device = {});
 
     Deps m_deps;
     std::unique_ptr<Prompter> m_ownPrompter;
@@ -154,4 +159,5 @@ private:
     bool m_exiting = false;
     bool m_unloaded = false;
     int m_markedPort = 0;  // the Com item carrying the check mark, 0 for none
+    QSet<QString> m_toldChanges;  // unfinished chip changes told in this run
 };

@@ -166,6 +166,7 @@ void Form1::WriteData_Click()
     }
     ProgressBar1->setMaximumValue(FileLength);
     setStoppable(true);
+    ChipChange change(work().path(), MSComm1.devicePath(), QStringLiteral("Write"));
     const auto result = writeDevice(board, image.value().bytes, chipSize(), barProgress(*this), [&](const Mismatch &m) {
         if (!ending())
             prompter().tell(this, title,
@@ -181,6 +182,7 @@ void Form1::WriteData_Click()
         tellFailure(*this, title, result.failure());
         return;
     }
+    change.completed();
     if (!ending()) {
         if (result.value().mismatches == 0)
             prompter().tell(this, title, QStringLiteral("Device was succesfully programmed."), Prompter::Information);
@@ -200,8 +202,12 @@ void Form1::ChipErase_Click()
         Prompter::Ok)
         return;
     Status done = ensurePort();
-    if (done)
+    if (done) {
+        ChipChange change(work().path(), MSComm1.devicePath(), QStringLiteral("Chip Erase"));
         done = eraseDevice(board);
+        if (done)
+            change.completed();
+    }
     if (!done)
         tellFailure(*this, title, done.failure());
 }

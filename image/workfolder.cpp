@@ -1,10 +1,16 @@
 // Work folder: creation with owner-only permissions and the lock against a second copy.
 #include "workfolder.h"
 
+#include "image.h"
+
+#include <QCryptographicHash>
+#include <QObject>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+
+#include <algorithm>
 
 QString WorkFolder::defaultLocation()
 {
@@ -68,4 +74,61 @@ QStringList WorkFolder::removeFiles() const
             failed << p;
     }
     return failed;
+}
+
+namespace {
+const QLatin1String kChangePrefix("unfinished-");
+
+// One file per device, named after a digest of its path (a path holds '/').
+QString changeFile(const QString &folder, const QString &device)
+{
+    const QByteArray digest = QCryptographicHash::hash(device.toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
+    return folder + QLatin1Char('/') + kChangePrefix + QString::fromLatin1(digest);
+}
+}  // namespace
+
+ChipChange::ChipChange(const QString &folder, const QString &device, const QString &operation)
+    : m_path(changeFile(folder, device))
+{
+    if (!QFileInfo::exists(folder) && QDir().mkpath(folder))
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QString record = QStringLiteral("%1\n%2\n%3\n")
+                               .arg(operation, QDateTime::currentDateTimeUtc().toString(Qt::ISODate), device);
+    // A record that cannot be written does not hold the operation up; it only means that
+    // an early end could not be recalled later.
+    m_recorded = writeFileSafely(m_path, record.toUtf8()).ok();
+}
+
+void ChipChange::completed()
+{
+    QFile::remove(m_path);
+}
+
+QList<UnfinishedChange> unfinishedChanges(const QString &folder, const QString &device)
+{
+    QList<UnfinishedChange> out;
+    const QStringList names = QDir(folder).entryList(QDir::Files);
+    for (const QString &name : names) {
+        if (!name.startsWith(kChangePrefix))
+            continue;
+        QFile f(folder + QLatin1Char('/') + name);
+        if (!f.open(QIODevice::ReadOnly) || f.size() > 4096)
+            continue;
+        const QStringList lines = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'));
+        if (lines.size() < 3 || (!device.isEmpty() && lines[2] != device))
+            continue;
+        out.append({lines[2], lines[0], QDateTime::fromString(lines[1], Qt::ISODate)});
+    }
+    std::sort(out.begin(), out.end(), [](const auto &a, const auto &b) { return a.started < b.started; });
+    return out;
+}
+
+QString halfWrittenWarning(const UnfinishedChange &change)
+{
+    const QString when = change.started.isValid()
+                             ? change.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd hh:mm"))
+                             : QObject::tr("an unknown time");
+    return QObject::tr("A %1 on %2, started %3, did not finish, so the chip there may be half-written. Erase it "
+                       "(Chip Erase), then write again.")
+        .arg(change.operation, change.device, when);
 }

@@ -5,6 +5,8 @@
 
 #include "result.h"
 
+#include <QDateTime>
+#include <QList>
 #include <QLockFile>
 #include <QString>
 #include <memory>
@@ -31,3 +33,37 @@ private:
     QString m_path;
     std::unique_ptr<QLockFile> m_lock;
 };
+
+// A chip-changing operation (a Write, a Chip Erase, a program run) in progress on one
+// device. Its record is a file in the work folder, written before the first byte goes out
+// and removed once the operation has completed. A record left behind (the operation ended
+// early: out of time, port lost, out of step, stopped, or the program was killed) means
+// that the chip on that device may be half-written. One record per device: the next
+// change on the device replaces it, and removes it when that one completes. The window and
+// the command line share the folder, so either one learns what the other left.
+class ChipChange {
+public:
+    // Writes the record in `folder` (made if missing). `operation` names the change for
+    // the user ("Write", "Chip Erase").
+    ChipChange(const QString &folder, const QString &device, const QString &operation);
+    // Without completed(), the record stays.
+    ~ChipChange() = default;
+    ChipChange(const ChipChange &) = delete;
+    ChipChange &operator=(const ChipChange &) = delete;
+    void completed();
+    bool recorded() const { return m_recorded; }  // false: the folder was not writable
+
+private:
+    QString m_path;
+    bool m_recorded = false;
+};
+
+struct UnfinishedChange {
+    QString device;
+    QString operation;
+    QDateTime started;
+};
+// The records left behind in `folder`, oldest first; only those of `device` when given.
+QList<UnfinishedChange> unfinishedChanges(const QString &folder, const QString &device = {});
+// What the user is told of one: that the chip may be half-written, and what to do.
+QString halfWrittenWarning(const UnfinishedChange &change);

@@ -40,13 +40,19 @@ struct Window {
     explicit Window(BoardConfig cfg = *BoardConfig::forChip("89c52"))
     {
         engine = rig.add("/dev/ttyS1", cfg);
+        start();
+        w->IdentifyDevice_Click();
+        wireMark = sent().size();
+    }
+    // The program started (again) on the same work folder.
+    void start()
+    {
+        w.reset();
         Form1::Deps d;
         d.work = WorkFolder::acquireAt(dir.filePath("work")).value();
         d.prompter = &prompts;
         d.opener = rig.opener();
         w = std::make_unique<Form1>(d);
-        w->IdentifyDevice_Click();
-        wireMark = sent().size();
     }
     QByteArray sent() const { return rig.port ? rig.port->writes().join() : QByteArray(); }
     // Bytes sent since Identify, as written.
@@ -450,6 +456,45 @@ private slots:
         QCOMPARE(told.buttons, Prompter::OkOnly);
         QCOMPARE(t.wire(), QByteArray());
         QVERIFY(t.w->Ready);
+    }
+
+    // A Write that ends early leaves the chip half-written: told at the next Identify and
+    // the next start, once each, until a change of the chip on that port completes.
+    void halfWrittenChipIsRecalled()
+    {
+        BoardConfig c = *BoardConfig::forChip("89c52");
+        c.vanishAfter = 3 + 10;  // the adapter is pulled out at the tenth byte written
+        Window t(c);
+        t.openImage(pattern(40));
+        t.prompts.answers.enqueue(Prompter::Ok);
+        t.w->WriteData_Click();
+        QVERIFY(t.prompts.shown.last().text.contains("The chip may be half-written"));
+        c.vanishAfter = -1;
+        *t.engine = BoardEngine(c);  // plugged back
+        const QString warning = "A Write on /dev/ttyS1, started ";
+        const QString then = ", did not finish, so the chip there may be half-written. Erase it (Chip Erase), then "
+                             "write again.";
+        for (int run = 0; run < 2; ++run) {
+            const int before = t.prompts.shown.size();
+            if (run == 1) {
+                t.start();
+                t.w->tellStartupProblem();
+            }
+            t.w->IdentifyDevice_Click();
+            t.w->IdentifyDevice_Click();
+            QCOMPARE(t.prompts.shown.size(), before + 1);
+            const ShownMessage m = t.prompts.shown.last();
+            QCOMPARE(m.title, QString(run == 0 ? "Identification" : "Voralith"));
+            QCOMPARE(m.icon, Prompter::Warning);
+            QVERIFY2(m.text.startsWith(warning) && m.text.endsWith(then), qPrintable(m.text));
+        }
+        t.prompts.answers.enqueue(Prompter::Ok);
+        t.w->ChipErase_Click();
+        const int before = t.prompts.shown.size();
+        t.start();
+        t.w->tellStartupProblem();
+        t.w->IdentifyDevice_Click();
+        QCOMPARE(t.prompts.shown.size(), before);
     }
 
     void closingDuringAWriteEndsItFirst()
