@@ -10,6 +10,7 @@
 #include "program.h"
 #include "terminal.h"
 #include "version.h"
+#include "workfolder.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -109,6 +110,13 @@ private:
         return Usage;
     }
     bool confirm(const QString &title, const QString &explanation = {});
+    // A Write, Chip Erase or program on this port that broke off (here or in the window)
+    // left a record: the chip may be half-written. Told before the port is used again.
+    void tellUnfinishedChanges()
+    {
+        for (const UnfinishedChange &c : unfinishedChanges(WorkFolder::defaultLocation(), m_link.devicePath()))
+            m_t.failure(halfWrittenWarning(c, QStringLiteral("voralith-cli erase")));
+    }
 
     int identify();
     int blank();
@@ -171,6 +179,7 @@ int Cli::openAndIdentify(const ChipInfo **chip)
 {
     if (Status s = m_link.ensureOpen(); !s)
         return boardFailure(s.message());
+    tellUnfinishedChanges();
     const IdentifyOutcome id = identifyDevice(m_board);
     if (id.failure)
         return boardFailure(QStringLiteral("Identify stopped: %1.").arg(id.failure->message));
@@ -312,12 +321,14 @@ int Cli::write(const QString &path)
         return Usage;
     const Progress bar = m_t.step(QStringLiteral("Write"));
     bar.maximum(image.bytes.size());
+    ChipChange change(WorkFolder::defaultLocation(), m_link.devicePath(), QStringLiteral("Write"));
     const auto written = writeDevice(m_board, image.bytes, chip->size, bar, [this](const Mismatch &m) {
         m_t.failure(QStringLiteral("Error in %1h : write %2h read %3h")
                         .arg(hexNumber(m.address), hexNumber(m.written), hexNumber(m.read)));
     });
     if (!written)
         return boardFailure(written.message());
+    change.completed();
     if (written.value().mismatches) {
         m_t.failure(QStringLiteral("Some errors are occurred."));
         return Different;
@@ -359,8 +370,10 @@ int Cli::erase()
         return e;
     if (!confirm(QStringLiteral("Erase Chip")))
         return Usage;
+    ChipChange change(WorkFolder::defaultLocation(), m_link.devicePath(), QStringLiteral("Chip Erase"));
     if (Status s = eraseDevice(m_board); !s)
         return boardFailure(s.message());
+    change.completed();
     m_t.result(QStringLiteral("Chip erase sent."));
     return Success;
 }
@@ -436,7 +449,14 @@ int Cli::program(const QString &path)
             outcome.end = ProgramOutcome::LinkFailure;
             outcome.message = s.message();
         } else {
+            tellUnfinishedChanges();
+            ChipChange change(WorkFolder::defaultLocation(), m_link.devicePath(), QStringLiteral("program"));
             outcome = programDevice(m_board, image.bytes, options, progressFor);
+            // Only an erase or a write that broke off leaves the chip in a state nobody knows.
+            const bool broken = outcome.end == ProgramOutcome::LinkFailure &&
+                                (outcome.step == ProgramStep::Erase || outcome.step == ProgramStep::Write);
+            if (!broken)
+                change.completed();
         }
         if (outcome.ok()) {
             ++programmed;

@@ -123,12 +123,12 @@ QList<UnfinishedChange> unfinishedChanges(const QString &folder, const QString &
     return out;
 }
 
-QString halfWrittenWarning(const UnfinishedChange &change)
+QString halfWrittenWarning(const UnfinishedChange &change, const QString &eraseCommand)
 {
     const QString when = change.started.isValid()
                              ? change.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd hh:mm"))
                              : QObject::tr("an unknown time");
     return QObject::tr("A %1 on %2, started %3, did not finish, so the chip there may be half-written. Erase it "
-                       "(Chip Erase), then write again.")
-        .arg(change.operation, change.device, when);
+                       "(%4), then write again.")
+        .arg(change.operation, change.device, when, eraseCommand);
 }

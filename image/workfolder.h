@@ -65,5 +65,6 @@ struct UnfinishedChange {
 };
 // The records left behind in `folder`, oldest first; only those of `device` when given.
 QList<UnfinishedChange> unfinishedChanges(const QString &folder, const QString &device = {});
-// What the user is told of one: that the chip may be half-written, and what to do.
-QString halfWrittenWarning(const UnfinishedChange &change);
+// What the user is told of one: that the chip may be half-written, and what to do;
+// `eraseCommand` names the erase as the user gives it ("Chip Erase" in the window).
+QString halfWrittenWarning(const UnfinishedChange &change, const QString &eraseCommand = QStringLiteral("Chip Erase"));
