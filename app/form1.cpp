@@ -241,6 +241,14 @@ void Form1::Form_Load()
 {
     const QSettings settings(QString::fromLatin1(kSettingsOrg), QString::fromLatin1(kSettingsApp));
     const QString stored = settings.value(QString::fromLatin1(kPortKey), QStringLiteral("2")).toString();
+    // A settings file that cannot be read, or not as a whole, is left as it is: written
+    // back, it would lose what could not be read, the user's port mappings among it.
+    if (settings.status() != QSettings::NoError) {
+        m_settingsUnusable = true;
+        m_startupProblem = tr("The settings file %1 cannot be read as a whole, so it is left as it is and the "
+                              "port chosen will not be remembered. Mend it, or delete it to start afresh.")
+                               .arg(settings.fileName());
+    }
     bool valid = false;
     const int number = portFromSetting(stored, &valid);
     // The check mark follows the exact text; a value that is no port at all counts as "2".
@@ -254,7 +262,7 @@ void Form1::Form_Load()
     }
     MSComm1.setPortNumber(number);
     if (Status s = MSComm1.open(); !s)
-        m_startupProblem = s.message();
+        m_startupProblem += (m_startupProblem.isEmpty() ? QString() : QStringLiteral("\n\n")) + s.message();
     Ready = true;
 }
 
@@ -282,9 +290,11 @@ void Form1::tellUnfinishedChanges(const QString &title, const QString &device)
 void Form1::Form_Unload()
 {
     m_unloaded = true;
-    QSettings settings(QString::fromLatin1(kSettingsOrg), QString::fromLatin1(kSettingsApp));
-    settings.setValue(QString::fromLatin1(kPortKey), QString::number(MSComm1.portNumber()));
-    settings.sync();
+    if (!m_settingsUnusable) {
+        QSettings settings(QString::fromLatin1(kSettingsOrg), QString::fromLatin1(kSettingsApp));
+        settings.setValue(QString::fromLatin1(kPortKey), QString::number(MSComm1.portNumber()));
+        settings.sync();
+    }
     MSComm1.close();
     // A file that cannot be deleted stays in the private work folder; the next run
     // replaces it.

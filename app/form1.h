@@ -130,6 +130,9 @@ public:
     Status ensurePort();
     // Lists the current image in Text1, with its name and length.
     Status DisplayBuffer(const Image &image);
+    // The current image file as it is now, for Write, Verify and Save. One rebuilt since it
+    // was listed is listed again first, so that the view shows what goes to the chip.
+    Result<Image> currentImage();
 
 private:
     void Form_Load();
@@ -154,6 +157,8 @@ private:
     Prompter *m_prompter = nullptr;
     QString m_startupProblem;
     QString m_lastDialogPath;  // the path chosen last by Open or Save
+    QByteArray m_listed;       // the bytes the view lists
+    bool m_settingsUnusable = false;  // a settings file that could not be read is never written
     bool m_stoppable = false;
     bool m_closePending = false;
     bool m_exiting = false;

@@ -49,16 +49,28 @@ Status Form1::DisplayBuffer(const Image &image)
     Status result;
     if (listed) {
         QFile file(work().listingPath());
-        if (file.open(QIODevice::ReadOnly))
+        if (file.open(QIODevice::ReadOnly)) {
             Text1->setPlainText(QString::fromLatin1(file.readAll()));
-        else
+            m_listed = image.bytes;
+        } else {
             result = Failure{tr("The listing file %1 cannot be read: %2.").arg(file.fileName(), file.errorString())};
+        }
     } else {
         result = listed.failure();
     }
     ProgressBar1->setCurrentValue(1);
     showStatusDisplay(false);
     return result;
+}
+
+Result<Image> Form1::currentImage()
+{
+    auto image = loadImage(FileName);
+    if (image && image.value().bytes != m_listed) {
+        if (Status s = DisplayBuffer(image.value()); !s)
+            return s.failure();
+    }
+    return image;
 }
 
 Form1::OpenOutcome Form1::openImageFile(const QString &path)
@@ -136,7 +148,7 @@ void Form1::mnuSave_Click()
         return;
     // The name chooses the format; a save in the current image's own format is a copy of
     // its file. A user who sees no message believes the image is safe: a failure is told.
-    const auto current = loadImage(FileName);
+    const auto current = currentImage();
     Status saved = current ? saveImage(current.value(), path, formatForName(path)) : Status(current.failure());
     if (!saved)
         prompter().tell(this, QStringLiteral("Save"), tr("The image was not saved. %1").arg(saved.message()),

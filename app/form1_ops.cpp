@@ -100,7 +100,7 @@ void Form1::Verify_Click()
     const QString title = QStringLiteral("Write Data");
     // The image file is read again before anything is sent, so a rebuilt file is what is
     // compared; one gone or refused since it was listed is told, and the board not touched.
-    const auto image = loadImage(FileName);
+    const auto image = currentImage();
     if (!image) {
         tellFailure(*this, title, image.failure());
         return;
@@ -153,12 +153,13 @@ void Form1::WriteData_Click()
         showStatusDisplay(false);
     };
     // Read again now: a file rebuilt since it was listed is what is programmed.
-    const auto image = loadImage(FileName);
+    const auto image = currentImage();
     if (!image) {
         finish();
         tellFailure(*this, title, image.failure());
         return;
     }
+    showStatusDisplay(true);  // a listing made again above ends with the view shown
     if (Status s = ensurePort(); !s) {
         finish();
         tellFailure(*this, title, s.failure());
