@@ -1,5 +1,8 @@
-// The main window: start-up and shut-down, the busy guard, port selection and Identify,
-// driven offscreen against in-process emulated boards.
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The main window offscreen on emulated boards: start-up and shut-down, the busy guard,
+// ports, Identify, settings and ports a user may get wrong, work files kept from harm.
+#include "boardtool.h"
+#include "listing.h"
 #include "timeouts.h"
 #include "windowfixture.h"
 
@@ -7,56 +10,15 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QTest>
 #include <QTimer>
 
 class TestForm1 : public QObject {
     Q_OBJECT
 private slots:
-    void init() { storedSettings()->clear(); }
-
-    void startState()
+    void init()
     {
-        WindowFixture t;
-        Form1 &w = *t.w;
-        w.show();  // its size, fixed, is measured on a real display by screenshot.sh
-        QVERIFY(QFontInfo(w.Text1->font()).fixedPitch());  // the listing's columns line up
-        // Only Identify among the device commands at start.
-        QVERIFY(w.IdentifyDevice->isEnabled() && w.mnuIdentifyDevice->isEnabled());
-        QCOMPARE(t.group(), QString("disabled"));
-        // Hiding Text1 uncovers "Wait..." and the bar, as a long operation does.
-        w.showStatusDisplay(true);
-        QVERIFY(!w.Text1->isVisible() && w.Label5->isVisible() && w.ProgressBar1->isVisible());
-        w.ProgressBar1->setCurrentValue(3000);
-        w.ProgressBar1->setMaximumValue(8192);
-        // Left beside the test program to compare with the busy layout by eye.
-        QVERIFY(w.grab().save(QDir(QCoreApplication::applicationDirPath()).filePath("form1-busy.png")));
-    }
-
-    // The bar counts in eighths of a step: fractional maxima, an empty image, an image
-    // grown since it was listed; `filled` is the part of the bar shown.
-    void progressBar_data()
-    {
-        QTest::addColumn<double>("maximum");
-        QTest::addColumn<double>("value");
-        QTest::addColumn<double>("filled");
-        QTest::newRow("a 20-byte listing, row 3") << 3.5 << 3.0 << 0.8;
-        QTest::newRow("empty image: stays empty") << 0.0 << 1.0 << 0.0;
-        QTest::newRow("grown image: full, not stuck") << 100.0 << 150.0 << 1.0;
-    }
-    void progressBar()
-    {
-        QFETCH(double, maximum);
-        QFETCH(double, value);
-        QFETCH(double, filled);
-        ScaledProgressBar bar;
-        // The value first: a step within a frame of the last one shown waits for the next
-        // frame, and setting the maximum shows the bar at once.
-        bar.setCurrentValue(value);
-        bar.setMaximumValue(maximum);
-        QVERIFY(bar.maximum() > bar.minimum());
-        QCOMPARE(double(bar.value() - bar.minimum()) / (bar.maximum() - bar.minimum()), filled);
+        QDir(storedSettings()->fileName()).removeRecursively();
+        QFile::remove(storedSettings()->fileName());
     }
 
     // Each row starts from an identified AT89C52, then the board is swapped for the row's.
@@ -66,19 +28,11 @@ private slots:
         QTest::addColumn<QString>("signature");  // as Text4 shows it
         QTest::addColumn<QString>("caption");    // empty: not recognised
         QTest::addColumn<int>("size");
-        QTest::newRow("89C52") << chip("89c52") << "1E 52 FF" << "Device : Atmel 89C52 (Vpp=12V)" << 8192;
         QTest::newRow("89C51") << chip("89c51") << "1E 51 FF" << "Device : Atmel 89C51 (Vpp=12V)" << 4096;
         QTest::newRow("1E 51 05: no leading zero")
-            << chip("89c52", [](BoardConfig &c) { c.signature = QByteArray::fromHex("1E5105"); }) << "1E 51 5"
-            << "" << 0;
+            << chip("89c52", [](BoardConfig &c) { c.signature = QByteArray::fromHex("1E5105"); }) << "1E 51 5" << ""
+            << 0;
         QTest::newRow("no chip") << chip("none") << "FF FF FF" << "" << 0;
-        QTest::newRow("two bytes: as they came") << chip("89c52", [](BoardConfig &c) { c.silentAfter = 2; })
-                                                 << "\x1E\x52" << "" << 0;
-        QTest::newRow("four waiting: first, third, fourth")
-            << chip("89c52", [](BoardConfig &c) { c.strayByte = 0x55; }) << "55 52 FF" << "" << 0;
-        QTest::newRow("silent: ends at the limit") << chip("89c52", [](BoardConfig &c) { c.silentAfter = 0; })
-                                                   << "" << "" << 0;
-        QTest::newRow("unplugged") << chip("89c52", [](BoardConfig &c) { c.vanishAfter = 0; }) << "" << "" << 0;
     }
     void identify()
     {
@@ -88,85 +42,126 @@ private slots:
         QFETCH(int, size);
         WindowFixture t;
         Form1 &w = *t.w;
+        QVERIFY(QFontInfo(w.Text1->font()).fixedPitch());  // the listing's columns line up
+        QCOMPARE(t.group(), QString("disabled"));        // only Identify at start
         w.IdentifyDevice_Click();
         QCOMPARE(t.sent(), "Z" + QByteArray(48, 'I') + "SISIS");
         QCOMPARE(t.rig.port->writes().size(), 50);  // one write each, "SISIS" as one
-        QCOMPARE(t.group(), QString("enabled"));
-
+        QCOMPARE(w.Label4->text() + " " + t.group(), QString("Device : Atmel 89C52 (Vpp=12V) enabled"));
         t.board() = BoardEngine(board);
         w.mnuIdentifyDevice->trigger();  // the menu item is the same command
         QCOMPARE(w.Text4->text(), signature);
         QCOMPARE(w.Label4->text(), caption.isEmpty() ? QString("Device : [unknown]") : caption);
         QCOMPARE(w.chipSize(), size);
-        QVERIFY(!(w.AT89C51 && w.AT89C52));
         QCOMPARE(t.group(), QString(size ? "enabled" : "disabled"));
         QCOMPARE(t.prompts.texts(), size ? QStringList() : QStringList{"Device not present or defective."});
-        if (!size) {
-            QCOMPARE(t.prompts.shown[0].title, QString("Identification"));
-            QCOMPARE(t.prompts.shown[0].icon, Prompter::Critical);
-            QCOMPARE(t.prompts.shown[0].buttons, Prompter::OkOnly);
-        }
-        QVERIFY(w.Ready);
+        if (!size)
+            QVERIFY(t.prompts.shown[0].title == "Identification" && t.prompts.shown[0].icon == Prompter::Critical);
     }
 
-    void secondClickDuringWaitDoesNothing()
-    {
-        WindowFixture t(chip("89c52", [](BoardConfig &c) { c.paced = true; }), {2, 3});
-        Form1 &w = *t.w;
-        int extraClicks = 0;
-        QTimer poke;
-        connect(&poke, &QTimer::timeout, &w, [&] {
-            ++extraClicks;
-            w.IdentifyDevice->click();
-            w.mnuOpen->trigger();
-            w.mnuCom3->trigger();  // a port switch is refused while busy
-        });
-        poke.start(5);
-        w.IdentifyDevice_Click();
-        poke.stop();
-        QVERIFY(extraClicks > 0);
-        QCOMPARE(t.sent().size(), 54);
-        QVERIFY(t.prompts.openDialogs.isEmpty());
-        QCOMPARE(t.checkedCom(), 2);
-        QCOMPARE(t.rig.opened, QStringList{"/dev/ttyS1"});
-        QCOMPARE(w.Text4->text(), QString("1E 52 FF"));
-    }
-
+    // The settings (a value, or the file's bytes): port opened and checked, told, and kept.
     void startupPort_data()
     {
         QTest::addColumn<QVariant>("stored");
         QTest::addColumn<QString>("device");
         QTest::addColumn<int>("checked");
-        QTest::addColumn<bool>("present");  // a board on that device
-        QTest::newRow("nothing stored") << QVariant() << "/dev/ttyS1" << 2 << true;
-        QTest::newRow("3") << QVariant("3") << "/dev/ttyS2" << 3 << true;
-        QTest::newRow("5: no item, port 5") << QVariant("5") << "/dev/ttyS4" << 0 << true;
-        QTest::newRow("' 3': a number, no item") << QVariant(" 3") << "/dev/ttyS2" << 0 << true;
+        QTest::addColumn<QString>("told");
+        const QString unusable = "cannot be read as a whole, so it is left as it is";
+        QTest::newRow("nothing stored") << QVariant() << "/dev/ttyS1" << 2 << "";
+        QTest::newRow("5: no item, port 5") << QVariant("5") << "/dev/ttyS4" << 0 << "";
+        QTest::newRow("' 3': a number, no item") << QVariant(" 3") << "/dev/ttyS2" << 0 << "";
         for (const char *bad : {"abc", "", "0", "-1", "+3", "99999"})
-            QTest::addRow("'%s'", bad) << QVariant(bad) << "/dev/ttyS1" << 2 << true;
-        QTest::newRow("10000 digits") << QVariant(QString(10000, '9')) << "/dev/ttyS1" << 2 << true;
-        QTest::newRow("Com2 missing") << QVariant() << "/dev/ttyS1" << 2 << false;
+            QTest::addRow("'%s'", bad) << QVariant(bad) << "/dev/ttyS1" << 2 << "";
+        QTest::newRow("10000 digits") << QVariant(QString(10000, '9')) << "/dev/ttyS1" << 2 << "";
+        QTest::newRow("9: no such port") << QVariant("9") << "/dev/ttyS8" << 0 << "does not exist";
+        QTest::newRow("settings file not valid") << QVariant(QByteArray("[Parameters]\nCommPort=3\n\xff\xfe\n"))
+                                                 << "/dev/ttyS2" << 3 << unusable;
+        QTest::newRow("settings file not readable") << QVariant(QByteArray("<dir>")) << "/dev/ttyS1" << 2 << unusable;
     }
     void startupPort()
     {
         QFETCH(QVariant, stored);
         QFETCH(QString, device);
         QFETCH(int, checked);
-        QFETCH(bool, present);
-        if (stored.isValid())
+        QFETCH(QString, told);
+        const QString conf = storedSettings()->fileName();
+        const bool file = stored.typeId() == QMetaType::QByteArray, folder = stored.toByteArray() == "<dir>";
+        QDir().mkpath(folder ? conf : QFileInfo(conf).path());
+        if (file && !folder)
+            writeFile(conf, stored.toByteArray());
+        else if (stored.isValid() && !file)
             storedSettings()->setValue("Parameters/CommPort", stored);
-        WindowFixture t({}, present ? QList<int>{1, 2, 3, 4, 5} : QList<int>{1});
+        WindowFixture t({}, {1, 2, 3, 4, 5});
         Form1 &w = *t.w;
         QCOMPARE(t.rig.opened, QStringList{device});
         QCOMPARE(t.checkedCom(), checked);
-        QCOMPARE(w.MSComm1.isOpen(), present);
-        QCOMPARE(w.startupProblem().contains(device), !present);
         w.tellStartupProblem();
         w.tellStartupProblem();  // told once
+        QCOMPARE(t.prompts.shown.size(), int(!told.isEmpty()));
+        QVERIFY2(t.prompts.texts().value(0).contains(told), qPrintable(t.prompts.texts().value(0)));
         w.IdentifyDevice_Click();
-        QCOMPARE(t.group(), QString(present ? "enabled" : "disabled"));
-        QCOMPARE(t.prompts.shown.size(), present ? 0 : 2);
+        QCOMPARE(t.group(), QString(w.MSComm1.isOpen() ? "enabled" : "disabled"));
         QVERIFY(w.Ready);
+        // A settings file that could not be read is left as it was; a bad value is replaced.
+        QVERIFY(w.close());
+        const QString now = storedSettings()->value("Parameters/CommPort").toString();
+        if (file)
+            QCOMPARE(QFileInfo(conf).isDir() ? QByteArray("<dir>") : readAll(conf), stored.toByteArray());
+        else
+            QCOMPARE(now, QString::number(w.MSComm1.portNumber()));
+    }
+
+    // Com2 mapped to no serial port: told at start, Identify fails; voralith-cli exits 3.
+    void notASerialPort_data()
+    {
+        QTest::addColumn<QString>("device");  // "DIR", "FILE": made in a temporary folder
+        QTest::addColumn<QString>("says");
+        QTest::newRow("missing") << "/dev/voralith-no-such-port" << "does not exist";
+        QTest::newRow("a folder") << "DIR" << "cannot be opened";
+        QTest::newRow("a plain file") << "FILE" << "cannot be opened";
+        QTest::newRow("/dev/null") << "/dev/null" << "cannot be opened";
+    }
+    void notASerialPort()
+    {
+        QFETCH(QString, device);
+        QFETCH(QString, says);
+        QTemporaryDir dir;
+        device = device == "DIR" ? dir.path() : device == "FILE" ? dir.filePath("plain") : device;
+        QVERIFY(!device.endsWith("plain") || QFile(device).open(QIODevice::WriteOnly));
+        storedSettings()->setValue("Ports/Com2", device);
+        WindowFixture t({}, {}, true);
+        t.w->tellStartupProblem();
+        t.w->IdentifyDevice_Click();
+        const QString told = t.prompts.texts().value(0);
+        QVERIFY2(told.contains("Com2 (" + device + ")") && told.contains(says), qPrintable(told));
+        QCOMPARE(t.prompts.texts().value(1), QString("Device not present or defective."));
+        QVERIFY(t.w->Ready && !t.w->MSComm1.isOpen());
+        const CliRun cli = runCli({"identify"});
+        QCOMPARE(cli.exit, 3);
+        QVERIFY2(cli.err.contains(device) && cli.err.contains(says), qPrintable(cli.err));
+    }
+
+    // --com N=DEVICE as typed, for the window and the command line.
+    void portMapping_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("number");  // 0: refused
+        QTest::addColumn<QString>("device");
+        QTest::newRow("ComN=DEVICE") << "Com3=/dev/ttyUSB0" << 3 << "/dev/ttyUSB0";
+        QTest::newRow("'=' in the device") << "com255=/dev/a=b" << 255 << "/dev/a=b";
+        for (const char *bad : {"x=/dev/a", "0=/dev/a", "256=/dev/a", "3=", "3", "6=t\n"})  // the last found by fuzzing
+            QTest::addRow("'%s'", bad) << bad << 0 << "";
+    }
+    void portMapping()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, number);
+        QFETCH(QString, device);
+        int n = 0;
+        QString dev;
+        QCOMPARE(parsePortMapping(text, &n, &dev), number != 0);
+        QCOMPARE(n, number);
+        QCOMPARE(dev, device);
     }
 
     // Boards on Com2 and Com3; `drop`: Com2's board is gone before the last choice.
@@ -174,17 +169,15 @@ private slots:
     {
         QTest::addColumn<QList<int>>("choices");
         QTest::addColumn<bool>("drop");
-        QTest::addColumn<QStringList>("opened");
+        QTest::addColumn<QStringList>("opened");  // after /dev/ttyS1 at start
         QTest::addColumn<int>("port");
-        QTest::addColumn<bool>("open");
-        QTest::newRow("Com3") << QList<int>{3} << false << QStringList{"/dev/ttyS1", "/dev/ttyS2"} << 3 << true;
+        QTest::newRow("Com3") << QList<int>{3} << false << QStringList{"/dev/ttyS2"} << 3;
         QTest::newRow("the same port: closed and reopened")
-            << QList<int>{3, 3} << false << QStringList{"/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS2"} << 3 << true;
+            << QList<int>{3, 3} << false << QStringList{"/dev/ttyS2", "/dev/ttyS2"} << 3;
         QTest::newRow("missing port: back on the previous, silently")
-            << QList<int>{3, 4} << false << QStringList{"/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS3", "/dev/ttyS2"} << 3
-            << true;
-        QTest::newRow("previous port gone too: told")
-            << QList<int>{4} << true << QStringList{"/dev/ttyS1", "/dev/ttyS3", "/dev/ttyS1"} << 2 << false;
+            << QList<int>{3, 4} << false << QStringList{"/dev/ttyS2", "/dev/ttyS3", "/dev/ttyS2"} << 3;
+        QTest::newRow("previous port gone too: told") << QList<int>{4} << true
+                                                      << QStringList{"/dev/ttyS3", "/dev/ttyS1"} << 2;
     }
     void portSwitch()
     {
@@ -192,21 +185,17 @@ private slots:
         QFETCH(bool, drop);
         QFETCH(QStringList, opened);
         QFETCH(int, port);
-        QFETCH(bool, open);
         WindowFixture t({}, {2, 3});
-        Form1 &w = *t.w;
         if (drop)
             t.rig.boards.remove(WindowFixture::device(2));
-        const QList<QAction *> items{w.mnuCom1, w.mnuCom2, w.mnuCom3, w.mnuCom4};
         for (int c : choices)
-            items[c - 1]->trigger();
-        QCOMPARE(t.rig.opened, opened);
-        QCOMPARE(w.MSComm1.portNumber(), port);
-        QCOMPARE(w.MSComm1.isOpen(), open);
+            QList<QAction *>{t.w->mnuCom1, t.w->mnuCom2, t.w->mnuCom3, t.w->mnuCom4}[c - 1]->trigger();
+        QCOMPARE(t.rig.opened, QStringList{"/dev/ttyS1"} + opened);
+        QCOMPARE(t.w->MSComm1.portNumber(), port);
+        QCOMPARE(t.w->MSComm1.isOpen(), !drop);
         QCOMPARE(t.checkedCom(), port);
-        QCOMPARE(t.prompts.shown.size(), open ? 0 : 1);
-        if (!open)
-            QVERIFY(t.prompts.shown[0].text.contains("no serial port is open"));
+        QCOMPARE(t.prompts.texts().filter("no serial port is open now").size(), int(drop));
+        QCOMPARE(t.prompts.shown.size(), int(drop));
         QVERIFY(!storedSettings()->contains("Parameters/CommPort"));  // written only at shut-down
     }
 
@@ -214,10 +203,10 @@ private slots:
     void ending_data()
     {
         QTest::addColumn<QString>("how");
-        QTest::addColumn<bool>("shutDown");  // port saved, files deleted, next start on Com3
+        QTest::addColumn<bool>("shutDown");  // port saved, files deleted
         QTest::newRow("closed") << "close" << true;
         QTest::newRow("File, Exit: neither") << "exit" << false;
-        QTest::newRow("closed during Identify: ended first") << "busy" << true;
+        QTest::newRow("closed during Identify, clicked meanwhile") << "busy" << true;
     }
     void ending()
     {
@@ -230,43 +219,100 @@ private slots:
         w.mnuCom3->trigger();
         const QStringList files{w.work().bufferPath(), w.work().listingPath()};
         for (const QString &f : files)
-            QVERIFY(QFile(f).open(QIODevice::WriteOnly));
-        if (how == "close") {
-            QVERIFY(w.close());
-        } else if (how == "exit") {
-            w.mnuExit->trigger();
-            QCOMPARE(t.exits, 1);
-            QVERIFY(w.close());  // the window goes with the program, without the shut-down
-        } else {
+            writeFile(f, "x");
+        if (how == "busy") {
             t.board(3) = BoardEngine(chip("89c52", [](BoardConfig &c) { c.silentAfter = 0; }));
-            QTimer::singleShot(0, &w, [&] { QVERIFY(!w.close()); });
+            QTimer::singleShot(0, &w, [&] {
+                w.IdentifyDevice->click();  // the busy guard: nothing, no port switch either
+                w.mnuOpen->trigger();
+                w.mnuCom2->trigger();
+                QVERIFY(t.prompts.openDialogs.isEmpty() && t.checkedCom() == 3 && !w.close());
+            });
             QElapsedTimer clock;
             clock.start();
             w.IdentifyDevice_Click();
             QVERIFY(clock.elapsed() < timeouts::identify.count());  // stopped, not timed out
+            QCOMPARE(t.sent(), "Z" + QByteArray(48, 'I') + "SISIS");
             QTRY_VERIFY(!w.isVisible());
             QVERIFY(t.prompts.shown.isEmpty());  // no message while the window closes
+        } else {
+            if (how == "exit")
+                w.mnuExit->trigger();
+            QCOMPARE(t.exits, int(how == "exit"));
+            QVERIFY(w.close());  // after Exit the window goes with the program, without the shut-down
         }
         QCOMPARE(storedSettings()->value("Parameters/CommPort").toString(), QString(shutDown ? "3" : "2"));
         for (const QString &f : files)
             QCOMPARE(QFile::exists(f), !shutDown);
-        if (shutDown)
-            QVERIFY(!w.MSComm1.isOpen());
-        WindowFixture next({}, {2, 3});
-        QCOMPARE(next.rig.opened, QStringList{shutDown ? "/dev/ttyS2" : "/dev/ttyS1"});
-        QCOMPARE(next.checkedCom(), shutDown ? 3 : 2);
+        QVERIFY(!shutDown || !w.MSComm1.isOpen());
     }
 
-    void secondCopyIsRefused()
+    // Read over an earlier buffer: links at the work files replaced, never followed; a full
+    // disk keeps the earlier image.
+    void readKeepsFiles_data()
     {
-        QTemporaryDir dir;
-        auto first = WorkFolder::acquireAt(dir.path());
-        QVERIFY(first.ok());
-        auto second = WorkFolder::acquireAt(dir.path());
-        QVERIFY(!second.ok());
-        QVERIFY(second.message().contains("Another copy of Voralith is already running"));
-        QCOMPARE(QFileInfo(dir.path()).permissions() & (QFile::ReadOther | QFile::WriteOther | QFile::ReadGroup),
-                 QFileDevice::Permissions());
+        QTest::addColumn<int>("limit");  // file size limit during the Read
+        QTest::addColumn<QString>("told");
+        QTest::newRow("links planted at the work files") << 0 << "";
+        QTest::newRow("the disk fills") << 6000 << "The chip was read, but the buffer file was not written. %1 cannot "
+                                                   "be written: the disk is full or the file is too large.";
+    }
+    void readKeepsFiles()
+    {
+        QFETCH(int, limit);
+        QFETCH(QString, told);
+        WindowFixture t(chip("89c51", [](BoardConfig &c) { c.image = pattern(4096); }));
+        t.identify();
+        t.w->ReadData_Click();
+        const QString buffer = t.w->work().bufferPath(), list = t.w->work().listingPath();
+        const QByteArray listing = readAll(list);
+        t.board() = BoardEngine(chip("89c52", [](BoardConfig &c) { c.image = pattern(8192, 3); }));
+        t.identify();
+        const QString victim = t.file("victim", "keep me");
+        for (const QString &p : {buffer, list})
+            QVERIFY(limit || (QFile::remove(p) && QFile::link(victim, p)));
+        {
+            FileSizeLimit cap(limit);
+            t.w->ReadData_Click();
+        }
+        QVERIFY(t.w->Ready && readAll(victim) == "keep me");
+        QCOMPARE(t.prompts.texts(), told.isEmpty() ? QStringList() : QStringList{told.arg(buffer)});
+        QCOMPARE(t.w->FileName, buffer);
+        QCOMPARE(t.w->Text3->text(), told.isEmpty() ? "8192" : "4096");
+        QCOMPARE(readAll(buffer), told.isEmpty() ? pattern(8192, 3) : pattern(4096));
+        QCOMPARE(readAll(list), told.isEmpty() ? listing::format(pattern(8192, 3)) : listing);
+        QVERIFY(!QFileInfo(buffer).isSymLink() && !QFileInfo(list).isSymLink());
+        if (limit) {  // voralith-cli reading into a file on the same disk
+            BoardTool b({"--chip", "89c52"});
+            FileSizeLimit cap(limit);
+            const CliRun cli = runCli({"--port", b.path, "read", victim});
+            QVERIFY2(cli.exit == 2 && cli.err.contains("the disk is full"), qPrintable(cli.err));
+            QCOMPARE(readAll(victim), "keep me");
+        }
+    }
+
+    // The work folder of a running window (owner-only), and what a second start is refused on.
+    void workFolderRefused_data()
+    {
+        QTest::addColumn<QString>("at");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("a second copy") << "work" << "Another copy of Voralith is already running";
+        QTest::newRow("cannot be created") << "plain/work" << "The work folder %1 cannot be created.";
+        QTest::newRow("a symbolic link") << "link" << "The work folder %1 is a symbolic link";
+    }
+    void workFolderRefused()
+    {
+        QFETCH(QString, at);
+        QFETCH(QString, told);
+        WindowFixture first;
+        first.openImage(pattern(100));
+        QCOMPARE(QFileInfo(first.w->work().path()).permissions() & (QFile::ReadOther | QFile::ReadGroup), 0);
+        first.file("plain", "x");
+        QFile::link(first.w->work().path(), first.dir.filePath("link"));
+        const auto second = WorkFolder::acquireAt(first.dir.filePath(at));
+        QVERIFY2(!second.ok() && second.message().startsWith(told.replace("%1", first.dir.filePath(at))),
+                 qPrintable(second.message()));
+        QCOMPARE(readAll(first.w->work().listingPath()), listing::format(pattern(100)));
     }
 };
 

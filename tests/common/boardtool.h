@@ -1,14 +1,15 @@
-// voralith-board started as the run command starts it: the device path it prints once
-// it answers, and a clean stop. Tests define VORALITH_BOARD_PATH to the built tool. It
-// runs strict: a byte it received that is no command of the board fails the test.
+// SPDX-License-Identifier: GPL-3.0-or-later
+// voralith-board (VORALITH_BOARD_PATH) started as the run command starts it, strict: a
+// byte it received that is no command of the board fails the test.
 #pragma once
 
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QStringList>
 #include <QTest>
 
 struct BoardTool {
+    static constexpr int unexpectedBytes = 3;  // its exit status under --strict
     QProcess proc;
     QString path;  // what the tool printed; empty if it printed nothing in time
     explicit BoardTool(const QStringList &args)
@@ -16,12 +17,9 @@ struct BoardTool {
         proc.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         proc.start(QStringLiteral(VORALITH_BOARD_PATH), QStringList{QStringLiteral("--strict")} + args);
         QByteArray out;
-        QElapsedTimer t;
-        t.start();
-        while (!out.contains('\n') && t.elapsed() < 10000 && proc.state() != QProcess::NotRunning) {
-            proc.waitForReadyRead(200);
-            out += proc.readAllStandardOutput();
-        }
+        const QDeadlineTimer limit(10000);
+        while (!out.contains('\n') && !limit.hasExpired() && proc.state() != QProcess::NotRunning)
+            out += proc.waitForReadyRead(200) ? proc.readAllStandardOutput() : QByteArray();
         if (out.endsWith('\n') && out.count('\n') == 1)
             path = QString::fromLocal8Bit(out.chopped(1));
     }
@@ -34,13 +32,10 @@ struct BoardTool {
             proc.waitForFinished(5000);
         }
     }
-    static constexpr int unexpectedBytes = 3;  // its exit status under --strict
     // Ends the tool as the run command does; its exit status, -1 if it did not end well.
     int terminate()
     {
         proc.terminate();
-        if (!proc.waitForFinished(5000))
-            return -1;
-        return proc.exitStatus() == QProcess::NormalExit ? proc.exitCode() : -1;
+        return proc.waitForFinished(5000) && proc.exitStatus() == QProcess::NormalExit ? proc.exitCode() : -1;
     }
 };

@@ -1,6 +1,6 @@
-// A serial-port opener for tests: named devices lead to in-process emulated boards,
-// anything else fails to open as a missing device would. A byte sent to a board that is
-// no command of it fails the test when the rig goes.
+// SPDX-License-Identifier: GPL-3.0-or-later
+// A serial-port opener for tests: named devices lead to in-process emulated boards, others
+// are missing. A byte sent that is no command of the board fails the test.
 #pragma once
 
 #include "emulatedport.h"
@@ -22,31 +22,26 @@ struct EmuRig {
     EmuRig &operator=(const EmuRig &) = delete;
     ~EmuRig()
     {
-        for (auto it = boards.cbegin(); it != boards.cend(); ++it) {
-            const QByteArray &stray = it.value()->unexpected();
-            if (!stray.isEmpty())
-                QTest::qFail(qPrintable(QStringLiteral("%1 received bytes that are no command of the board: %2")
-                                            .arg(it.key(), QString::fromLatin1(stray.toHex(' ')))),
+        for (auto it = boards.cbegin(); it != boards.cend(); ++it)
+            if (!it.value()->unexpected().isEmpty())
+                QTest::qFail(qPrintable(it.key() + " received bytes that are no command of the board: " +
+                                        QString::fromLatin1(it.value()->unexpected().toHex(' '))),
                              __FILE__, __LINE__);
-        }
     }
 
     std::shared_ptr<BoardEngine> add(const QString &device, BoardConfig cfg = {})
     {
-        auto e = std::make_shared<BoardEngine>(std::move(cfg));
-        boards.insert(device, e);
-        return e;
+        return *boards.insert(device, std::make_shared<BoardEngine>(std::move(cfg)));
     }
     SerialLink::Opener opener()
     {
         return [this](const QString &device, Failure *why) -> std::unique_ptr<QIODevice> {
             opened << device;
-            auto it = boards.find(device);
-            if (it == boards.end()) {
+            if (!boards.contains(device)) {
                 *why = Failure{QStringLiteral("The serial port %1 does not exist.").arg(device)};
                 return nullptr;
             }
-            auto p = std::make_unique<EmulatedPort>(it.value());
+            auto p = std::make_unique<EmulatedPort>(boards.value(device));
             p->open(QIODevice::ReadWrite);
             port = p.get();
             return p;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A scripted Prompter for window tests: records every message box and dialog shown and
 // answers from queues (a box with no scripted answer gets its preselected button).
 #pragma once
@@ -19,11 +20,9 @@ class FakePrompter : public Prompter {
 public:
     QList<ShownMessage> shown;
     QQueue<Answer> answers;
-    QQueue<QString> openPaths;   // empty string: Cancel
-    QQueue<QString> savePaths;
+    QQueue<QString> openPaths, savePaths;  // an empty path: Cancel
     QList<QPair<QString, QString>> openDialogs, saveDialogs;  // (filter, initial path)
-    // Runs while a box is open (e.g. to click something else meanwhile).
-    std::function<void(const ShownMessage &)> onMessage;
+    std::function<void(const ShownMessage &)> onMessage;  // runs while a box is open
 
     Answer message(QWidget *, const QString &title, const QString &text, Buttons buttons, Icon icon,
                    Answer preselected) override

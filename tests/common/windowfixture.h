@@ -7,10 +7,10 @@
 #include "fakeprompter.h"
 #include "form1.h"
 #include "image.h"
+#include "testfiles.h"
 
 #include <QAction>
 #include <QDropEvent>
-#include <QFile>
 #include <QMenu>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -31,21 +31,6 @@ inline BoardConfig chip(const char *name, const std::function<void(BoardConfig &
     return c;
 }
 
-// n bytes that differ from their neighbours; another seed gives another image.
-inline QByteArray pattern(int n, int seed = 13)
-{
-    QByteArray d(n, 0);
-    for (int i = 0; i < n; ++i)
-        d[i] = char((i * seed + 1) & 0xFF);
-    return d;
-}
-
-inline QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // The settings store as the program sees it (each test program has its own).
 inline std::unique_ptr<QSettings> storedSettings()
 {
@@ -60,16 +45,17 @@ struct WindowFixture {
     int exits = 0;     // File, Exit taken
     int wireMark = 0;  // bytes sent before the last markWire()
 
-    // A board `cfg` behind each of the Com numbers `coms` (ComN is /dev/ttyS<N-1>); the
-    // window is made at once, so start-up has opened its port.
-    explicit WindowFixture(const BoardConfig &cfg = {}, const QList<int> &coms = {2})
+    // A board `cfg` on each Com of `coms` (ComN: /dev/ttyS<N-1>), or the real serial ports;
+    // start-up has run.
+    explicit WindowFixture(const BoardConfig &cfg = {}, const QList<int> &coms = {2}, bool realPorts = false)
     {
         for (int n : coms)
             rig.add(device(n), cfg);
         Form1::Deps d;
         d.work = WorkFolder::acquireAt(dir.filePath(QStringLiteral("work"))).value();
         d.prompter = &prompts;
-        d.opener = rig.opener();
+        if (!realPorts)
+            d.opener = rig.opener();
         d.exitProgram = [this] { ++exits; };
         w = std::make_unique<Form1>(d);
     }
@@ -77,79 +63,53 @@ struct WindowFixture {
     BoardEngine &board(int com = 2) { return *rig.boards.value(device(com)); }
 
     // Identify, then the wire counts from here.
-    void identify()
-    {
-        w->IdentifyDevice_Click();
-        markWire();
-    }
+    void identify() { w->IdentifyDevice_Click(); markWire(); }
     // Every byte sent on the port opened last, as written; wire(): since markWire().
     QByteArray sent() const { return rig.port ? rig.port->writes().join() : QByteArray(); }
     void markWire() { wireMark = int(sent().size()); }
     QByteArray wire() const { return sent().mid(wireMark); }
 
     // A file in the test's folder: `data` as it stands, or written as Intel HEX.
-    QString file(const QString &name, const QByteArray &data)
-    {
-        QFile f(dir.filePath(name));
-        if (f.open(QIODevice::WriteOnly))
-            f.write(data);
-        return f.fileName();
-    }
+    QString file(const QString &name, const QByteArray &data) { return writeFile(dir.filePath(name), data); }
     QString hexFile(const QString &name, const QByteArray &data)
     {
-        if (!saveImage(Image{data}, dir.filePath(name), ImageFormat::IntelHex))
-            qFatal("the HEX file could not be written");
-        return dir.filePath(name);
+        return saveImage(Image{data}, dir.filePath(name), ImageFormat::IntelHex) ? dir.filePath(name) : QString();
     }
     // File, Open on `path` (empty: Cancel); true when the window is ready again.
-    bool open(const QString &path)
-    {
-        prompts.openPaths.enqueue(path);
-        w->mnuOpen_Click();
-        return w->Ready;
-    }
+    bool open(const QString &path) { prompts.openPaths.enqueue(path); w->mnuOpen_Click(); return w->Ready; }
     // Opens `data` as a file called `name`; a HEX name gets it written as Intel HEX.
     QString openImage(const QByteArray &data, const QString &name = QStringLiteral("image.bin"))
     {
-        const QString p = formatForName(name) == ImageFormat::IntelHex ? hexFile(name, data) : file(name, data);
-        open(p);
-        return p;
+        open(formatForName(name) == ImageFormat::IntelHex ? hexFile(name, data) : file(name, data));
+        return dir.filePath(name);
     }
     // A file dragged from a file manager and let go over the listing, which passes it on.
     void drop(const QString &path)
     {
         QMimeData mime;
         mime.setUrls({QUrl::fromLocalFile(path)});
-        QWidget *over = w->Text1->viewport();
         QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(over, &enter);
-        if (!enter.isAccepted())
-            return;
         QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(over, &dropped);
+        if (QCoreApplication::sendEvent(w->Text1->viewport(), &enter); enter.isAccepted())
+            QCoreApplication::sendEvent(w->Text1->viewport(), &dropped);
     }
 
     // The Com item carrying the check mark: 0 for none, -1 for more than one.
     int checkedCom() const
     {
-        int found = 0;
         const QList<QAction *> items{w->mnuCom1, w->mnuCom2, w->mnuCom3, w->mnuCom4};
-        for (int i = 0; i < items.size(); ++i)
-            if (items[i]->isChecked())
-                found = found ? -1 : i + 1;
+        int found = 0;
+        for (int i = 0; i < 4; ++i)
+            found = items[i]->isChecked() ? (found ? -1 : i + 1) : found;
         return found;
     }
     // The command group Identify switches, all together: "enabled", "disabled" or "mixed".
     QString group() const
     {
-        const QList<bool> states{w->BlankCheck->isEnabled(),   w->ReadData->isEnabled(),
-                                 w->Verify->isEnabled(),       w->WriteData->isEnabled(),
-                                 w->ChipErase->isEnabled(),    w->mnuBlankCheck->isEnabled(),
-                                 w->mnuReadData->isEnabled(),  w->mnuVerify->isEnabled(),
-                                 w->mnuWriteData->isEnabled(), w->mnuChipErase->isEnabled(),
-                                 w->mnuLockBits->menuAction()->isEnabled()};
-        return !states.contains(false) ? QStringLiteral("enabled")
-               : !states.contains(true) ? QStringLiteral("disabled")
-                                        : QStringLiteral("mixed");
+        const QList<bool> states{w->BlankCheck->isEnabled(), w->ReadData->isEnabled(), w->Verify->isEnabled(),
+                                 w->WriteData->isEnabled(), w->ChipErase->isEnabled(), w->mnuBlankCheck->isEnabled(),
+                                 w->mnuReadData->isEnabled(), w->mnuVerify->isEnabled(), w->mnuWriteData->isEnabled(),
+                                 w->mnuChipErase->isEnabled(), w->mnuLockBits->menuAction()->isEnabled()};
+        return !states.contains(false) ? "enabled" : !states.contains(true) ? "disabled" : "mixed";
     }
 };

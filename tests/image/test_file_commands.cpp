@@ -1,319 +1,250 @@
-// Open, Save, a dropped file and the listing as the window shows them.
-#include "emurig.h"
-#include "fakeprompter.h"
-#include "form1.h"
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Open, Save and a dropped file in the window, the same files listed by voralith-cli, and
+// an image that changed after it was listed.
+#include "intelhex.h"
 #include "listing.h"
+#include "windowfixture.h"
 
 #include <QDir>
-#include <QDropEvent>
-#include <QFile>
 #include <QLineEdit>
-#include <QMimeData>
-#include <QPlainTextEdit>
-#include <QUrl>
-#include <QTemporaryDir>
-#include <QTest>
+#include <sys/stat.h>
 
 namespace {
-QByteArray readAll(const QString &p)
+const QString kSaveFilter = "File binario (*.*)|*.BIN|Intel HEX (*.hex)|*.hex";
+// `content` in a file `name` (absolute: as it is); "<dir>", "<fifo>", "<none>": no plain file.
+QString make(WindowFixture &t, const QString &name, const QByteArray &content)
 {
-    QFile f(p);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-}
-QString writeFile(const QString &p, const QByteArray &data)
-{
-    QFile f(p);
-    f.open(QIODevice::WriteOnly);
-    f.write(data);
+    const QString p = name.startsWith('/') ? name : t.dir.filePath(name);
+    if (content == "<dir>")
+        QDir().mkpath(p);
+    else if (content == "<fifo>")
+        mkfifo(qPrintable(p), 0600);
+    else if (content != "<none>" && !name.startsWith('/'))
+        t.file(name, content);
     return p;
 }
-QByteArray bytes(int n, int seed = 1)
+QByteArray listed(const QByteArray &image)
 {
-    QByteArray d(n, 0);
-    for (int i = 0; i < n; ++i)
-        d[i] = char(i * seed + 5);
-    return d;
+    return listing::format(image).replace("\r\n", "\n");
 }
-
-struct Window {
-    QTemporaryDir dir;
-    FakePrompter prompts;
-    EmuRig rig;
-    std::unique_ptr<Form1> w;
-    Window()
-    {
-        rig.add("/dev/ttyS1");
-        Form1::Deps d;
-        d.work = WorkFolder::acquireAt(dir.filePath("work")).value();
-        d.prompter = &prompts;
-        d.opener = rig.opener();
-        w = std::make_unique<Form1>(d);
-    }
-    QString file(const QString &name, const QByteArray &data) { return writeFile(dir.filePath(name), data); }
-    // `data` as Intel HEX in a file called `name`.
-    QString hexFile(const QString &name, const QByteArray &data)
-    {
-        if (!saveImage(Image{data}, dir.filePath(name), ImageFormat::IntelHex))
-            qFatal("the HEX file could not be written");
-        return dir.filePath(name);
-    }
-    // A file dragged from a file manager and let go over the listing, which passes it on.
-    void drop(const QString &path)
-    {
-        QMimeData mime;
-        mime.setUrls({QUrl::fromLocalFile(path)});
-        QWidget *over = w->Text1->viewport();
-        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(over, &enter);
-        if (!enter.isAccepted())
-            return;
-        QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(over, &dropped);
-    }
-    bool open(const QString &path)
-    {
-        prompts.openPaths.enqueue(path);
-        w->mnuOpen_Click();
-        return w->Ready;
-    }
-};
 }  // namespace
 
 class TestFileCommands : public QObject {
     Q_OBJECT
 private slots:
-    void openListsTheImage_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<int>("length");
-        QTest::addColumn<double>("maximum");
-        QTest::newRow("empty") << "image.bin" << 0 << 1.0;
-        QTest::newRow("20") << "image.bin" << 20 << 3.5;
-        QTest::newRow("4096") << "image.bin" << 4096 << 513.0;
-        QTest::newRow("8192 accepted") << "image.bin" << 8192 << 1025.0;
-        QTest::newRow("HEX 20") << "image.ihx" << 20 << 3.5;
-        QTest::newRow("HEX 8192") << "image.hex" << 8192 << 1025.0;
-    }
-    void openListsTheImage()
-    {
-        QFETCH(QString, name);
-        QFETCH(int, length);
-        QFETCH(double, maximum);
-        Window t;
-        const QString path = name.endsWith(".bin") ? t.file(name, bytes(length)) : t.hexFile(name, bytes(length));
-        int rowsSeen = 0;
-        double topSeen = 0;
-        // Watch the bar while the listing runs: the maximum, and each row's step.
-        QObject::connect(t.w->ProgressBar1, &QProgressBar::valueChanged, [&] {
-            topSeen = std::max(topSeen, t.w->ProgressBar1->currentValue());
-            ++rowsSeen;
-            QCOMPARE(t.w->ProgressBar1->maximumValue(), maximum);
-            QVERIFY(!t.w->Text1->isVisibleTo(t.w.get()));
-        });
-        QVERIFY(t.open(path));
-        QCOMPARE(t.w->FileName, path);
-        QCOMPARE(t.w->FileLength, length);
-        QCOMPARE(t.w->Text2->text(), name.toUpper());
-        QCOMPARE(t.w->Text3->text(), QString::number(length));
-        QCOMPARE(t.w->Text1->toPlainText().toLatin1(), listing::format(bytes(length)).replace("\r\n", "\n"));
-        QCOMPARE(readAll(t.w->work().listingPath()), listing::format(bytes(length)));
-        QCOMPARE(t.w->ProgressBar1->currentValue(), 1.0);
-        QVERIFY(t.w->Text1->isVisibleTo(t.w.get()));
-        if (length >= 8)
-            QCOMPARE(topSeen, double(length / 8 + 1));
-        QVERIFY(t.prompts.shown.isEmpty());
-        QCOMPARE(t.prompts.openDialogs.first().first,
-                 QString("File binari (*.*)|*.BIN|Tutti i files (*.*)|*.*|Intel HEX (*.hex *.ihx)|*.hex;*.ihx;*.ihex"));
-    }
-
-    void secondListingReplacesTheFirst()
-    {
-        Window t;
-        QVERIFY(t.open(t.file("a.bin", bytes(300))));
-        QVERIFY(t.open(t.file("b.bin", bytes(9, 3))));
-        QCOMPARE(t.w->Text1->toPlainText().toLatin1(), listing::format(bytes(9, 3)).replace("\r\n", "\n"));
-        QCOMPARE(t.w->Text2->text(), QString("B.BIN"));
-    }
-
-    void refusedThenCancelled_data()
+    // Over an image already open, by the dialog and dropped; `told` empty: listed. A refused
+    // file brings the dialog again and leaves no image to save.
+    void open_data()
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("told");
-        QTest::newRow("8193 bytes") << "big.bin" << bytes(8193) << "File is too long ( >8K ).";
-        QTest::newRow("HEX past 8K") << "big.hex" << QByteArray(":01200000AA35\r\n:00000001FF\r\n")
-                                     << "File is too long ( >8K ).";
-        QTest::newRow("HEX record after the end") << "bad.hex" << QByteArray(":00000001FF\r\n:0100000002FC\r\n")
-                                      << "bad.hex, line 2: a record after the end-of-file record of line 1.";
+        const QString notOpened = "The image was not opened. ", tooLong = "File is too long ( >8K ).";
+        QTest::newRow("empty") << "image.bin" << QByteArray("") << "";
+        QTest::newRow("20") << "image.bin" << pattern(20) << "";
+        QTest::newRow("HEX of 8192") << "image.hex" << intelhex::format(pattern(8192)) << "";
+        QTest::newRow("8193 bytes") << "big.bin" << pattern(8193) << tooLong;
+        QTest::newRow("HEX past 8K") << "big.hex" << QByteArray(":01200000AA35\r\n:00000001FF\r\n") << tooLong;
+        QTest::newRow("HEX after its end") << "bad.hex" << QByteArray(":00000001FF\r\n:0100000002FC\r\n")
+            << "bad.hex, line 2: a record after the end-of-file record of line 1.";
         QTest::newRow("HEX text, any name") << "bad.txt" << QByteArray("\n:0100000002FC\r\n:00000001FF\r\n")
                                             << "bad.txt, line 2: the checksum is FCh, the record needs FDh.";
+        QTest::newRow("a typed name of no file") << "typed.bin" << QByteArray("<none>")
+                                                 << notOpened + "The file %1 does not exist.";
+        QTest::newRow("unreadable") << "/proc/self/mem" << QByteArray()
+                                    << notOpened + "The image file %1 cannot be read: Input/output error.";
+        QTest::newRow("a folder") << "folder.bin" << QByteArray("<dir>") << notOpened + "%1 is not a file.";
+        QTest::newRow("a named pipe") << "pipe.hex" << QByteArray("<fifo>") << notOpened + "%1 is not a file.";
     }
-    void refusedThenCancelled()
+    void open()
     {
         QFETCH(QString, name);
         QFETCH(QByteArray, content);
         QFETCH(QString, told);
-        Window t;
-        QVERIFY(t.open(t.file("good.bin", bytes(16))));
-        const QString shown = t.w->Text1->toPlainText();
-        t.prompts.openPaths.enqueue(t.file(name, content));
-        t.prompts.openPaths.enqueue(QString());  // then Cancel
-        t.w->mnuOpen_Click();
-        QCOMPARE(t.prompts.shown.size(), 1);
-        QCOMPARE(t.prompts.shown[0].text, told);
-        QCOMPARE(t.prompts.shown[0].title, QString("Open"));
-        QCOMPARE(t.prompts.shown[0].icon, Prompter::NoIcon);
-        QCOMPARE(t.prompts.openDialogs.size(), 3);  // the dialog came again after the refusal
-        QVERIFY(t.w->FileName.isEmpty());
-        QVERIFY(t.w->Ready);
-        QCOMPARE(t.w->Text1->toPlainText(), shown);
-        QCOMPARE(t.w->Text2->text(), QString("GOOD.BIN"));
-        QCOMPARE(t.w->Text3->text(), QString("16"));
-        // With no image, Save shows no dialog.
-        t.w->mnuSave_Click();
-        QCOMPARE(t.prompts.saveDialogs.size(), 0);
+        const bool refused = !told.isEmpty() && !told.startsWith("The image was not opened.");
+        const QByteArray image = name.endsWith(".hex") ? pattern(8192) : content;
+        for (bool drop : {false, true}) {
+            WindowFixture t;
+            const QString good = t.openImage(pattern(16), "good.bin"), shown = t.w->Text1->toPlainText();
+            const QString path = make(t, name, content);
+            double top = 0;
+            connect(t.w->ProgressBar1, &QProgressBar::valueChanged, [&] {
+                top = std::max(top, t.w->ProgressBar1->currentValue());
+                QVERIFY(!t.w->Text1->isVisibleTo(t.w.get()));
+            });
+            if (drop) {
+                t.w->Ready = false;  // not while a command runs
+                t.drop(path);
+                QCOMPARE(t.w->FileName, good);
+                t.w->Ready = true;
+                t.drop(path);
+            } else {
+                t.prompts.openPaths << path << QString();
+                t.w->mnuOpen_Click();
+                // voralith-cli lists what the window lists, and refuses what it refuses.
+                const CliRun cli = runCli({"list", path});
+                QCOMPARE(cli.exit, told.isEmpty() ? 0 : 2);
+                QVERIFY(told.isEmpty() ? cli.out.startsWith(listed(image)) : cli.err.contains(name));
+            }
+            QVERIFY(t.w->Ready && t.w->Text1->isVisibleTo(t.w.get()));
+            QCOMPARE(t.prompts.openDialogs.size(), drop ? 1 : refused ? 3 : 2);
+            QCOMPARE(t.prompts.openDialogs[0].first,
+                     "File binari (*.*)|*.BIN|Tutti i files (*.*)|*.*|Intel HEX (*.hex *.ihx)|*.hex;*.ihx;*.ihex");
+            QCOMPARE(t.w->ProgressBar1->currentValue(), 1.0);
+            if (told.isEmpty()) {
+                QVERIFY(t.prompts.shown.isEmpty());
+                QCOMPARE(t.w->FileName, path);
+                QCOMPARE(t.w->Text2->text() + t.w->Text3->text(), name.toUpper() + QString::number(image.size()));
+                QCOMPARE(t.w->Text1->toPlainText().toLatin1(), listed(image));
+                QCOMPARE(readAll(t.w->work().listingPath()), listing::format(image));
+                QCOMPARE(top, image.size() < 8 ? 0 : image.size() / 8 + 1.0);
+                continue;
+            }
+            QCOMPARE(t.prompts.texts(), QStringList{QString(told).replace("%1", path)});
+            const ShownMessage &m = t.prompts.shown[0];
+            QVERIFY(m.title == "Open" && m.icon == (refused ? Prompter::NoIcon : Prompter::Critical));
+            QCOMPARE(t.w->FileName, refused ? QString() : good);
+            QCOMPARE(t.w->Text1->toPlainText(), shown);
+            QCOMPARE(t.w->Text2->text() + t.w->Text3->text(), QString("GOOD.BIN16"));
+            t.w->mnuSave_Click();
+            QCOMPARE(t.prompts.saveDialogs.size(), refused ? 0 : 1);
+        }
     }
 
-    void droppedFileOpens()
+    // Save of 777 bytes opened from `opened` (empty: none) onto `dest`, holding "old" if `old`;
+    // `limit`: a file size limit while saving, as a full disk.
+    void save_data()
     {
-        Window t;
-        const QString hex = t.hexFile("drop.hex", bytes(30));
-        // Not while a command runs.
-        t.w->Ready = false;
-        t.drop(hex);
-        t.w->Ready = true;
-        QVERIFY(t.w->FileName.isEmpty());
-        t.drop(hex);
-        QCOMPARE(t.w->FileName, hex);
-        QCOMPARE(t.w->Text2->text(), QString("DROP.HEX"));
-        QCOMPARE(t.w->Text1->toPlainText().toLatin1(), listing::format(bytes(30)).replace("\r\n", "\n"));
-        // A refused file is told as Open tells it, with no dialog.
-        t.drop(t.file("big.bin", bytes(8193)));
-        QCOMPARE(t.prompts.texts(), QStringList{"File is too long ( >8K )."});
-        QVERIFY(t.prompts.openDialogs.isEmpty());
-        QVERIFY(t.w->Ready);
+        QTest::addColumn<QString>("opened");
+        QTest::addColumn<QString>("dest");
+        QTest::addColumn<bool>("old");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<QByteArray>("written");
+        QTest::addColumn<QString>("told");
+        const int no = Prompter::No, yes = Prompter::Yes;
+        const QString failed = "The image was not saved. %1 cannot be written: ",
+                      full = failed + "the disk is full or the file is too large.";
+        QTest::newRow("nothing open: no dialog") << "" << "x.bin" << false << yes << 0 << QByteArray() << "";
+        QTest::newRow("a new file: no question") << "img.bin" << "new.BIN" << false << yes << 0 << pattern(777) << "";
+        QTest::newRow("existing, No") << "img.bin" << "dst.bin" << true << no << 0 << QByteArray("old") << "";
+        QTest::newRow("existing, Yes") << "img.bin" << "dst.bin" << true << yes << 0 << pattern(777) << "";
+        QTest::newRow("onto the image itself") << "img.bin" << "img.bin" << false << yes << 0 << pattern(777) << "";
+        QTest::newRow(".hex converts") << "img.bin" << "img.hex" << false << yes << 0 << intelhex::format(pattern(777))
+                                       << "";
+        QTest::newRow("HEX to .bin") << "img.hex" << "back.bin" << false << yes << 0 << pattern(777) << "";
+        QTest::newRow("a HEX copy keeps its text") << "img.hex" << "copy.ihx" << false << yes << 0
+                                                   << intelhex::format(pattern(777)).toLower() << "";
+        QTest::newRow("a folder that is a file") << "img.bin" << "plain/out.bin" << false << yes << 0 << QByteArray()
+                                                 << failed;
+        QTest::newRow("the disk fills") << "img.bin" << "dst.bin" << true << yes << 512 << QByteArray("old") << full;
+        QTest::newRow("the disk fills, HEX") << "img.bin" << "dst.hex" << false << yes << 1024 << QByteArray() << full;
     }
-
-    void openOfAMissingFileSaysWhy()
+    void save()
     {
-        Window t;
-        QVERIFY(t.open(t.dir.filePath("typed-name.bin")));
-        QCOMPARE(t.prompts.shown.size(), 1);
-        QVERIFY(t.prompts.shown[0].text.contains("typed-name.bin"));
-        QVERIFY(t.w->FileName.isEmpty());
-        // Cancel says nothing.
-        QVERIFY(t.open(QString()));
-        QCOMPARE(t.prompts.shown.size(), 1);
-    }
-
-    void saveAnswers()
-    {
-        Window t;
-        const QString image = t.file("img.bin", bytes(777));
-        QVERIFY(t.open(image));
-        const QString dst = t.file("dst.bin", "old");
-        // The save dialog starts from the path chosen last.
-        t.prompts.savePaths.enqueue(dst);
-        t.prompts.answers.enqueue(Prompter::No);
-        t.w->mnuSave_Click();
-        QCOMPARE(t.prompts.saveDialogs[0].second, image);
-        QCOMPARE(t.prompts.saveDialogs[0].first, QString("File binario (*.*)|*.BIN|Intel HEX (*.hex)|*.hex"));
-        QCOMPARE(t.prompts.shown.size(), 1);
-        const ShownMessage ask = t.prompts.shown[0];
-        QCOMPARE(ask.text, QString("Overwrite ?"));
-        QCOMPARE(ask.title, QString("Save"));
-        QCOMPARE(ask.buttons, Prompter::YesNo);
-        QCOMPARE(ask.preselected, Prompter::Yes);
-        QCOMPARE(ask.icon, Prompter::NoIcon);
-        QCOMPARE(readAll(dst), QByteArray("old"));
-        QVERIFY(t.w->Ready);
-
-        t.prompts.savePaths.enqueue(dst);
-        t.prompts.answers.enqueue(Prompter::Yes);
-        t.w->mnuSave_Click();
-        QCOMPARE(readAll(dst), bytes(777));
-        QCOMPARE(t.w->FileName, image);  // the current image stays what it was
-
-        // A new file: no question.
-        const QString fresh = t.dir.filePath("fresh.BIN");
-        t.prompts.savePaths.enqueue(fresh);
-        t.w->mnuSave_Click();
-        QCOMPARE(t.prompts.shown.size(), 2);
-        QCOMPARE(readAll(fresh), bytes(777));
-
-        // Onto the current image itself: intact, no message beyond the question.
-        t.prompts.savePaths.enqueue(image);
-        t.prompts.answers.enqueue(Prompter::Yes);
-        t.w->mnuSave_Click();
-        QCOMPARE(readAll(image), bytes(777));
-        QCOMPARE(t.prompts.shown.size(), 3);
-
-        // The name chooses the format: .hex converts, and from HEX .bin converts back.
-        t.prompts.savePaths.enqueue(t.dir.filePath("img.hex"));
-        t.w->mnuSave_Click();
-        const QString hexPath = t.hexFile("expected.hex", bytes(777));
-        QCOMPARE(readAll(t.dir.filePath("img.hex")), readAll(hexPath));
-        QVERIFY(t.open(t.dir.filePath("img.hex")));
-        t.prompts.savePaths.enqueue(t.dir.filePath("back.bin"));
-        t.w->mnuSave_Click();
-        QCOMPARE(readAll(t.dir.filePath("back.bin")), bytes(777));
-        QCOMPARE(t.prompts.shown.size(), 3);
-    }
-
-    void failedSaveIsTold()
-    {
-        Window t;
-        QVERIFY(t.open(t.file("img.bin", bytes(64))));
+        QFETCH(QString, opened);
+        QFETCH(QString, dest);
+        QFETCH(bool, old);
+        QFETCH(int, answer);
+        QFETCH(int, limit);
+        QFETCH(QByteArray, written);
+        QFETCH(QString, told);
+        WindowFixture t;
         t.file("plain", "x");
-        // A folder that is a plain file cannot take the copy, whoever runs the test.
-        t.prompts.savePaths.enqueue(t.dir.filePath("plain/out.bin"));
-        t.w->mnuSave_Click();
-        QCOMPARE(t.prompts.shown.size(), 1);
-        QVERIFY(t.prompts.shown[0].text.startsWith("The image was not saved"));
-        QCOMPARE(t.prompts.shown[0].icon, Prompter::Critical);
+        const QString image = opened.isEmpty() ? QString() : t.file(opened, pattern(777));
+        if (opened.endsWith(".hex"))  // as a toolchain may write it, in lower case
+            t.file(opened, intelhex::format(pattern(777)).toLower());
+        QVERIFY(opened.isEmpty() || t.open(image));
+        const QString dst = old ? t.file(dest, "old") : t.dir.filePath(dest);
+        const bool asked = QFileInfo::exists(dst);
+        const qsizetype before = QDir(t.dir.path()).entryList(QDir::Files).size();
+        t.prompts.savePaths.enqueue(dst);
+        t.prompts.answers.enqueue(Prompter::Answer(answer));
+        {
+            FileSizeLimit cap(limit);
+            t.w->mnuSave_Click();
+        }
         QVERIFY(t.w->Ready);
-        // The image vanished since it was opened: told too.
-        QFile::remove(t.w->FileName);
-        t.prompts.savePaths.enqueue(t.dir.filePath("out.bin"));
-        t.w->mnuSave_Click();
-        QCOMPARE(t.prompts.shown.size(), 2);
-        QVERIFY(!QFile::exists(t.dir.filePath("out.bin")));
+        QCOMPARE(t.prompts.saveDialogs.size(), int(!opened.isEmpty()));
+        if (opened.isEmpty())
+            return;
+        QCOMPARE(t.prompts.saveDialogs[0], qMakePair(kSaveFilter, image));  // from the path chosen last
+        QCOMPARE(t.prompts.shown.size(), int(asked) + int(!told.isEmpty()));
+        if (asked) {
+            const ShownMessage &ask = t.prompts.shown[0];
+            QCOMPARE(ask.title + ask.text, QString("SaveOverwrite ?"));
+            QVERIFY(ask.buttons == Prompter::YesNo && ask.preselected == Prompter::Yes && ask.icon == Prompter::NoIcon);
+        }
+        QVERIFY(told.isEmpty() || (t.prompts.shown.last().text.startsWith(told.arg(dst)) &&
+                                   t.prompts.shown.last().icon == Prompter::Critical));
+        QCOMPARE(readAll(dst), written);
+        QCOMPARE(t.w->FileName, image);  // the current image stays what it was
+        // Nothing left beside it, no temporary file, whatever happened.
+        QCOMPARE(QDir(t.dir.path()).entryList(QDir::Files).size(), before + int(!asked && QFileInfo::exists(dst)));
     }
 
-    void dialogFilters_data()
+    // Deleted, cut or grown after it was listed: Write, Verify and Save take the file as it
+    // is now and list it again first, or tell why not and send nothing.
+    void changedSinceListed_data()
     {
-        QTest::addColumn<QString>("filter");
-        QTest::addColumn<int>("entry");
-        QTest::addColumn<QString>("description");
-        QTest::addColumn<QStringList>("shown");
-        QTest::addColumn<QStringList>("hidden");
-        const QString open = "File binari (*.*)|*.BIN|Tutti i files (*.*)|*.*|Intel HEX (*.hex *.ihx)|*.hex;*.ihx";
-        QTest::newRow("binari") << open << 0 << "File binari (*.*)" << QStringList{"prog.bin", "PROG.BIN"}
-                                << QStringList{"prog.hex"};
-        QTest::newRow("tutti, also without a dot") << open << 1 << "Tutti i files (*.*)"
-                                                   << QStringList{"prog.bin", "Makefile"} << QStringList{};
-        QTest::newRow("Intel HEX") << open << 2 << "Intel HEX (*.hex *.ihx)"
-                                   << QStringList{"prog.hex", "PROG.IHX"} << QStringList{"prog.bin"};
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("length");  // -1: deleted
+        QTest::addColumn<QString>("told");
+        const QString deleted = "The file %1 does not exist.",
+                      tooLong = "image.bin is too long: 8193 bytes, and the largest chip holds 8192.";
+        for (const char *command : {"write", "verify", "save"}) {
+            const QString notSaved = command == QString("save") ? "The image was not saved. " : "";
+            QTest::addRow("deleted, %s", command) << command << -1 << notSaved + deleted;
+            QTest::addRow("cut short, %s", command) << command << 10 << "";
+            QTest::addRow("grown, %s", command) << command << 100 << "";
+            QTest::addRow("grown past 8K, %s", command) << command << 8193 << notSaved + tooLong;
+        }
     }
+    void changedSinceListed()
+    {
+        QFETCH(QString, command);
+        QFETCH(int, length);
+        QFETCH(QString, told);
+        const QByteArray now = pattern(std::max(length, 0), 5);
+        WindowFixture t(chip("89c52", [&](BoardConfig &c) { c.image = now.left(8192); }));
+        t.identify();
+        const QString path = t.openImage(pattern(50));
+        QFile::remove(path);
+        if (length >= 0)
+            t.file("image.bin", now);
+        const QString dst = t.dir.filePath("copy.bin");
+        if (command == "write") {
+            t.prompts.answers.enqueue(Prompter::Ok);
+            t.w->WriteData_Click();
+        } else if (command == "verify") {
+            t.w->Verify_Click();
+        } else {
+            t.prompts.savePaths.enqueue(dst);
+            t.w->mnuSave_Click();
+        }
+        QVERIFY(t.w->Ready && t.w->Text1->isVisibleTo(t.w.get()));
+        const QStringList texts = t.prompts.texts().mid(command == "write");
+        if (!told.isEmpty()) {
+            QCOMPARE(texts, QStringList{QString(told).replace("%1", path)});
+            QCOMPARE(t.wire(), QByteArray());
+            QVERIFY(!QFile::exists(dst));
+            return;
+        }
+        QCOMPARE(t.w->Text3->text(), QString::number(length));
+        QCOMPARE(t.w->Text1->toPlainText().toLatin1(), listed(now));
+        const QString result = command == "verify" ? "Equal." : "Device was succesfully programmed.";
+        QCOMPARE(texts, command == "save" ? QStringList() : QStringList{result});
+        QCOMPARE(t.wire().size(), command == "write" ? 1 + 3 * length : command == "verify" ? 1 + 2 * length : 0);
+        QCOMPARE(readAll(dst), command == "save" ? now : QByteArray());
+    }
+
+    // Descriptions as quoted; patterns blind to case (*.BIN shows x.bin); "*.*" any file.
     void dialogFilters()
     {
-        QFETCH(QString, filter);
-        QFETCH(int, entry);
-        QFETCH(QString, description);
-        QFETCH(QStringList, shown);
-        QFETCH(QStringList, hidden);
-        const QString f = dialogNameFilters(filter).value(entry);
-        // The description as quoted, then the patterns that the dialog hides.
-        QVERIFY(f.startsWith(description + " ("));
-        const QStringList patterns = f.mid(description.size() + 2).chopped(1).split(' ');
-        auto matches = [&](const QString &name) {
-            return std::any_of(patterns.begin(), patterns.end(), [&](const QString &p) { return QDir::match(p, name); });
-        };
-        for (const QString &name : shown)
-            QVERIFY2(matches(name), qPrintable(name));
-        for (const QString &name : hidden)
-            QVERIFY2(!matches(name), qPrintable(name));
+        const QString filter = "File binari (*.*)|*.BIN|Tutti i files (*.*)|*.*|Intel HEX (*.hex *.ihx)|*.hex;*.ihx";
+        QCOMPARE(dialogNameFilters(filter),
+                 QStringList({"File binari (*.*) (*.[Bb][Ii][Nn])", "Tutti i files (*.*) (*)",
+                              "Intel HEX (*.hex *.ihx) (*.[Hh][Ee][Xx] *.[Ii][Hh][Xx])"}));
     }
 };
 
