@@ -1,42 +1,27 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The hex listing of any image: one row per eight bytes plus the final one, every row the
-// same width, and each row's cells and characters the bytes at its address.
+// The hex listing of any image: a row per eight bytes and the final one, all of one width,
+// each with its address, and cells and characters that give back the bytes.
 #include "listing.h"
 
-#include <cstdint>
-#include <cstdlib>
+#include <QList>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size)
 {
-    const QByteArray bytes(reinterpret_cast<const char *>(data), int(size));
-    int rows = 0;
-    const QByteArray text = listing::format(bytes, [&rows] { ++rows; });
-    const int full = int(size) / listing::bytesPerRow;
-    if (rows != full || text.size() != full * (listing::rowWidth + 2) + listing::rowWidth)
-        std::abort();
-    static const char hex[] = "0123456789ABCDEF";
-    for (int r = 0; r <= full; ++r) {
-        const char *row = text.constData() + r * (listing::rowWidth + 2);
-        const QByteArray address = QByteArray::number((r * listing::bytesPerRow) & 0xFFFF, 16).toUpper();
-        if (QByteArray(row, 4) != address.rightJustified(4, '0'))
-            std::abort();
-        for (int i = 0; i < listing::bytesPerRow; ++i) {
-            const int at = r * listing::bytesPerRow + i;
-            const char *cell = row + 6 + 3 * i;
-            const char shown = row[30 + i];
-            if (at >= int(size)) {
-                if (cell[0] != ' ' || cell[1] != ' ' || shown != ' ')
-                    std::abort();
-                continue;
-            }
-            const auto b = quint8(data[at]);
-            if (cell[0] != hex[b >> 4] || cell[1] != hex[b & 0xF] || cell[2] != ' ')
-                std::abort();
-            if (shown != ((b > 0x21 && b < 0x7E) ? char(b) : '.'))
-                std::abort();
-        }
-        if (r < full && (row[listing::rowWidth] != '\r' || row[listing::rowWidth + 1] != '\n'))
-            std::abort();
+    const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
+    int complete = 0;
+    const QList<QByteArray> rows = listing::format(bytes, [&] { ++complete; }).split('\n');
+    QByteArray cells, shown;
+    for (qsizetype r = 0; r < rows.size(); ++r) {
+        const QByteArray &row = rows[r];
+        if (row.size() != listing::rowWidth + (r < complete) || row.left(4).toInt(nullptr, 16) != (r * 8 & 0xFFFF))
+            __builtin_trap();
+        cells += QByteArray::fromHex(row.mid(6, 24));
+        shown += row.mid(30, 8).trimmed();
     }
+    if (complete != rows.size() - 1 || complete != bytes.size() / 8 || cells != bytes || shown.size() != bytes.size())
+        __builtin_trap();
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        if (shown[i] != (quint8(bytes[i]) > 0x21 && quint8(bytes[i]) < 0x7E ? bytes[i] : '.'))
+            __builtin_trap();
     return 0;
 }

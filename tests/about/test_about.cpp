@@ -1,12 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The About window offscreen, System Info with the tool's start and the message box
-// replaced, and the rules of the system-information look-up.
+// The About window offscreen, with System Info's tool start and message box replaced.
 #include "frmabout.h"
-#include "sysinfo.h"
 
 #include <QApplication>
 #include <QLabel>
-#include <QMap>
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
@@ -76,49 +73,6 @@ private slots:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(!first && second);
         QCOMPARE(second->lblDescription->text(), QString("Voralith"));
-    }
-
-    // A registry value in a 1024-byte buffer: cut to the size returned, less one NUL. The
-    // tool: the PATH value as it stands, else the MSINFO folder's MSINFO32.EXE if there.
-    void systemInfoLookUp_data()
-    {
-        QTest::addColumn<QByteArray>("held");      // the value's bytes in the buffer, the rest NUL
-        QTest::addColumn<int>("extra");            // returned size beyond `held`
-        QTest::addColumn<QString>("pathValue");    // null: no "PATH" value; else the text read
-        QTest::addColumn<QString>("folderValue");  // null: no "MSINFO" value
-        QTest::addColumn<QString>("expected");     // null: no text, no tool
-        const QByteArray tool("C:\\x\\msinfo32.exe");
-        const QString folder = "C:\\Shared\\MSInfo", inFolder = folder + "\\MSINFO32.EXE";
-        QTest::newRow("PATH value first") << tool << 1 << "" << folder << QString(tool);
-        QTest::newRow("stale bytes cut") << tool + QByteArray("\0stale", 6) << -5 << "" << QString() << QString(tool);
-        QTest::newRow("only one NUL dropped") << tool << 2 << "" << QString() << QString(tool + QByteArray(1, '\0'));
-        QTest::newRow("PATH value empty still wins") << QByteArray() << 1 << "" << folder << "";
-        QTest::newRow("folder holding the tool") << tool << 1 << QString() << folder << inFolder;
-    }
-    void systemInfoLookUp()
-    {
-        QFETCH(QByteArray, held);
-        QFETCH(int, extra);
-        QFETCH(QString, pathValue);
-        QFETCH(QString, folderValue);
-        QFETCH(QString, expected);
-        bool isText = false;
-        const QString text = registryValueText(held + QByteArray(1024 - held.size(), '\0'),
-                                               quint32(held.size() + extra), 1, &isText);
-        QVERIFY(isText && registryValueText(held, quint32(held.size()), 2, &isText).isEmpty() && !isText);
-        QMap<QString, QString> values;
-        if (!pathValue.isNull())
-            values.insert("SOFTWARE\\Microsoft\\Shared Tools\\MSINFO|PATH", text);
-        if (!folderValue.isNull())
-            values.insert("SOFTWARE\\Microsoft\\Shared Tools Location|MSINFO", folderValue);
-        const auto path = msinfoPath(
-            [&](const QString &key, const QString &value) -> std::optional<QString> {
-                const QString k = key + '|' + value;
-                return values.contains(k) ? std::optional(values.value(k)) : std::nullopt;
-            },
-            [](const QString &file) { return file == "C:\\Shared\\MSInfo\\MSINFO32.EXE"; });
-        QCOMPARE(path.value_or(QString()), expected);
-        QCOMPARE(path.has_value(), !expected.isNull());
     }
 };
 

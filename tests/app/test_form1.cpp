@@ -141,29 +141,6 @@ private slots:
         QVERIFY2(cli.err.contains(device) && cli.err.contains(says), qPrintable(cli.err));
     }
 
-    // --com N=DEVICE as typed, for the window and the command line.
-    void portMapping_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("number");  // 0: refused
-        QTest::addColumn<QString>("device");
-        QTest::newRow("ComN=DEVICE") << "Com3=/dev/ttyUSB0" << 3 << "/dev/ttyUSB0";
-        QTest::newRow("'=' in the device") << "com255=/dev/a=b" << 255 << "/dev/a=b";
-        for (const char *bad : {"x=/dev/a", "0=/dev/a", "256=/dev/a", "3=", "3", "6=t\n"})  // the last found by fuzzing
-            QTest::addRow("'%s'", bad) << bad << 0 << "";
-    }
-    void portMapping()
-    {
-        QFETCH(QString, text);
-        QFETCH(int, number);
-        QFETCH(QString, device);
-        int n = 0;
-        QString dev;
-        QCOMPARE(parsePortMapping(text, &n, &dev), number != 0);
-        QCOMPARE(n, number);
-        QCOMPARE(dev, device);
-    }
-
     // Boards on Com2 and Com3; `drop`: Com2's board is gone before the last choice.
     void portSwitch_data()
     {

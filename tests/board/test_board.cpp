@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The board emulator where the operations' tests would not show a fault: flash, lock-bit and
-// timing rules on a clock of its own, and voralith-board with the options no other test uses.
+// The board emulator where the operations' tests would not show a fault: flash and lock-bit
+// rules, and voralith-board with the options no other test uses.
 #include "boardtool.h"
 #include "engine.h"
 #include "testfiles.h"
@@ -27,71 +27,32 @@ QByteArray exchange(SerialLink &link, const QString &device, const QByteArray &c
 class TestBoard : public QObject {
     Q_OBJECT
 private slots:
-    // Commands over a chip holding 5A at address 1; the reply to the last command, the
-    // byte then held at address 1, and what counts as no command of the board.
+    // Commands over a chip holding 5A at address 1: the reply to the last, and what address 1 holds.
     void flashAndLockBits_data()
     {
         QTest::addColumn<QByteArray>("commands");
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<int>("held");
-        QTest::addColumn<QByteArray>("unexpected");
         const QByteArray w = "ZIW";  // write at address 1; the data byte follows
-        QTest::newRow("a byte that only clears bits") << w + "\x4A" << QByteArray("\x4A") << 0x4A << QByteArray();
-        QTest::newRow("bits are never set again") << w + "\xA5" << QByteArray(1, 0) << 0x00 << QByteArray();
-        QTest::newRow("erase: all FF again") << "E" + w + "\x3C" << QByteArray("\x3C") << 0x3C << QByteArray();
-        QTest::newRow("lock bit 1: no programming") << "1" + w + '\0' << QByteArray("\x5A") << 0x5A << QByteArray();
-        QTest::newRow("lock bit 2: no verify") << QByteArray("11ZIR") << QByteArray("\xFF") << 0x5A << QByteArray();
-        QTest::newRow("erase clears lock bits") << "111E" + w + "\x3C" << QByteArray("\x3C") << 0x3C << QByteArray();
-        QTest::newRow("R does not move on, I does") << QByteArray("ZRRIR") << QByteArray::fromHex("11115A") << 0x5A
-                                                    << QByteArray();
-        QTest::newRow("no commands") << QByteArray("Zx\nIR") << QByteArray::fromHex("5A") << 0x5A << QByteArray("x\n");
+        QTest::newRow("a byte that only clears bits") << w + "\x4A" << QByteArray("\x4A") << 0x4A;
+        QTest::newRow("bits are never set again") << w + "\xA5" << QByteArray(1, 0) << 0x00;
+        QTest::newRow("erase: all FF again") << "E" + w + "\x3C" << QByteArray("\x3C") << 0x3C;
+        QTest::newRow("lock bit 1: no programming") << "1" + w + '\0' << QByteArray("\x5A") << 0x5A;
+        QTest::newRow("lock bit 2: no verify") << QByteArray("11ZIR") << QByteArray("\xFF") << 0x5A;
+        QTest::newRow("erase clears lock bits") << "111E" + w + "\x3C" << QByteArray("\x3C") << 0x3C;
+        QTest::newRow("R does not move on, I does") << QByteArray("ZRRIR") << QByteArray::fromHex("11115A") << 0x5A;
     }
     void flashAndLockBits()
     {
         QFETCH(QByteArray, commands);
         QFETCH(QByteArray, reply);
         QFETCH(int, held);
-        QFETCH(QByteArray, unexpected);
         BoardConfig cfg;
         cfg.image = QByteArray::fromHex("115A");
         BoardEngine e(cfg);
         e.receive(commands, 0);
         QCOMPARE(e.takeDue(1000000000).right(reply.size()), reply);
         QCOMPARE(quint8(e.memory().at(1)), quint8(held));
-        QCOMPARE(e.unexpected(), unexpected);
-    }
-
-    // When each reply reaches the host at 9600 baud; programming holds the next command.
-    void timing_data()
-    {
-        QTest::addColumn<bool>("programmingTime");
-        QTest::addColumn<QByteArray>("commands");
-        QTest::addColumn<QList<qint64>>("due");
-        const qint64 b = BoardEngine::byteTimeNs, w = BoardEngine::writeTimeNs, e = BoardEngine::eraseTimeNs,
-                     l = BoardEngine::lockTimeNs;
-        QTest::newRow("four reads queue on the line") << false << QByteArray("RIRIRIRI")
-                                                      << QList<qint64>{2 * b, 4 * b, 6 * b, 8 * b};
-        QTest::newRow("W and data") << false << QByteArray("W\x3C") << QList<qint64>{3 * b};
-        QTest::newRow("a write holds the read") << true << QByteArray("W\x3CR") << QList<qint64>{3 * b + w, 4 * b + w};
-        QTest::newRow("erase holds the read") << true << QByteArray("ER") << QList<qint64>{2 * b + e};
-        QTest::newRow("lock bit holds the read") << true << QByteArray("1R") << QList<qint64>{2 * b + l};
-    }
-    void timing()
-    {
-        QFETCH(bool, programmingTime);
-        QFETCH(QByteArray, commands);
-        QFETCH(QList<qint64>, due);
-        BoardConfig cfg;
-        cfg.paced = true;
-        cfg.programmingTime = programmingTime;
-        BoardEngine e(cfg);
-        e.receive(commands, 0);
-        for (qint64 t : due) {
-            QCOMPARE(e.takeDue(t - 1000), QByteArray());
-            QVERIFY(e.nextEventNs() <= t);
-            QCOMPARE(e.takeDue(t).size(), 1);
-        }
-        QCOMPARE(e.takeDue(100000000), QByteArray());
     }
 
     // The device behind a link, what the board received, and its memory saved on exit.
