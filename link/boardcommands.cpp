@@ -42,7 +42,7 @@ Failure BoardCommands::outOfStep(int extra)
 {
     // What is still on its way is let in and dropped, so that the next command starts
     // in step; a board that never stops sending is left after the reply limit.
-    const QDeadlineTimer limit(timeouts::reply);
+    const QDeadlineTimer limit(timeouts::reply.value());
     do
         m_link.takeReceived();
     while (!limit.hasExpired() && m_link.waitFor(1, timeouts::quiet) == SerialLink::WaitEnd::Arrived);

@@ -103,14 +103,14 @@ Status SerialLink::openOnce(bool *retryable)
 Status SerialLink::open()
 {
     close();
-    QDeadlineTimer retryUntil(timeouts::openRetry);
+    QDeadlineTimer retryUntil(timeouts::openRetry.value());
     for (;;) {
         bool retryable = false;
         Status s = openOnce(&retryable);
         if (s.ok() || !retryable || retryUntil.hasExpired())
             return s;
         QEventLoop pause;
-        QTimer::singleShot(timeouts::openRetryStep, &pause, &QEventLoop::quit);
+        QTimer::singleShot(timeouts::openRetryStep.value(), &pause, &QEventLoop::quit);
         pause.exec(QEventLoop::ExcludeUserInputEvents);
     }
 }
@@ -170,7 +170,7 @@ Status SerialLink::send(const QByteArray &command)
 
 void SerialLink::drain()
 {
-    QDeadlineTimer limit(timeouts::reply);
+    QDeadlineTimer limit(timeouts::reply.value());
     while (isOpen() && m_device->bytesToWrite() > 0 && !limit.hasExpired())
         m_device->waitForBytesWritten(int(limit.remainingTime()));
 }

@@ -15,7 +15,7 @@ QString signatureText(const QByteArray &reply)
 IdentifyOutcome identifyDevice(BoardCommands &board, const std::function<void()> &beforeEachStep)
 {
     // The limit runs from the start of the command on a monotonic clock.
-    const QDeadlineTimer deadline(timeouts::identify);
+    const QDeadlineTimer deadline(timeouts::identify.value());
     IdentifyOutcome out;
     auto fail = [&](const Failure &f) {
         out.failure = f;
