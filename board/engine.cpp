@@ -32,6 +32,15 @@ BoardEngine::BoardEngine(BoardConfig config) : m_cfg(std::move(config))
         m_out.emplace_back(0, char(m_cfg.strayByte));
 }
 
+void BoardEngine::heal()
+{
+    for (int *fault : {&m_cfg.silentAfter, &m_cfg.strayAfter, &m_cfg.doubleReply, &m_cfg.dropReply,
+                       &m_cfg.wrongAddress, &m_cfg.vanishAfter, &m_cfg.slowReply})
+        *fault = -1;
+    m_silent = false;
+    m_vanished = false;
+}
+
 void BoardEngine::receive(const QByteArray &bytes, qint64 nowNs)
 {
     if (m_vanished)
@@ -100,18 +109,20 @@ void BoardEngine::reply(qint64 t, quint8 value)
     ++m_replies;
     const bool drop = m_replies == m_cfg.dropReply;
     const int copies = drop ? 0 : (m_replies == m_cfg.doubleReply ? 2 : 1);
-    auto send = [&](char byte) {
-        qint64 at = t;
+    const qint64 due = t + (m_replies == m_cfg.slowReply ? m_cfg.slowMs * 1000000LL : 0);
+    auto send = [&](char byte, qint64 from) {
+        qint64 at = from;
         if (m_cfg.paced) {
-            at = std::max(t, m_lineFreeNs) + byteTimeNs;
+            at = std::max(from, m_lineFreeNs) + byteTimeNs;
             m_lineFreeNs = at;
         }
         m_out.emplace_back(at, byte);
     };
+    const qint64 late = due + m_cfg.lateMs * 1000000LL;
     for (int i = 0; i < copies; ++i)
-        send(char(value));
+        send(char(value), i == 0 ? due : late);
     if (m_replies == m_cfg.strayAfter)
-        send(char(m_cfg.strayValue));
+        send(char(m_cfg.strayValue), late);
     if (m_replies == m_cfg.silentAfter)
         m_silent = true;
     if (m_replies == m_cfg.vanishAfter) {

@@ -25,10 +25,13 @@ struct BoardConfig {
     int strayAfter = -1;    // one unasked byte (strayValue) follows this reply on the line
     quint8 strayValue = 0x55;
     int doubleReply = -1;   // this reply is sent twice
+    int lateMs = 0;         // a stray after a reply, or a reply's second copy, follows it this late
     int dropReply = -1;     // this reply is never sent
     int wrongAddress = -1;  // reads and read-backs at this address give wrongValue
     quint8 wrongValue = 0x00;
     int vanishAfter = -1;   // the port disappears after this many replies (0: at the first byte)
+    int slowReply = -1;     // this reply leaves slowMs late; later ones queue behind it
+    int slowMs = 0;
 
     // Chip presets: "89c51", "89c52", "none".
     static std::optional<BoardConfig> forChip(const QString &name);
@@ -51,6 +54,9 @@ public:
     qint64 nextEventNs() const;
     // The port has vanished (injected fault): nothing more goes either way.
     bool vanished() const { return m_vanished; }
+    // The faults are over, as when a board is plugged back in: no more are injected, and
+    // the board answers again. Bytes already on their way still arrive.
+    void heal();
 
     // What the board holds, for tests and for saving on exit.
     const QByteArray &memory() const { return m_mem; }

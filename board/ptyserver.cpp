@@ -117,8 +117,9 @@ Status PtyServer::start(const QString &linkPath)
     m_writeNotifier->setEnabled(false);
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &PtyServer::onWritable);
 
-    // A stray byte is waiting on the line before the host sends anything.
-    pump();
+    // Nothing goes out before the host's first byte: a program clears what waited on the line
+    // when it opened the port, so a stray byte (BoardConfig::strayByte) comes with the first
+    // command instead.
     return {};
 }
 
@@ -231,8 +232,9 @@ void PtyServer::pump()
             m_vanishing = true;
             stopTimer();
             QTimer::singleShot(vanishGraceMs, this, [this] {
-                if (!isServing())
-                    return;
+                m_vanishing = false;
+                if (!isServing() || !m_engine->vanished())
+                    return;  // stopped already, or healed meanwhile
                 stop();
                 emit vanished();
             });

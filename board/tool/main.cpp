@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <cerrno>
 #include <csignal>
@@ -112,7 +113,7 @@ bool configure(const QCommandLineParser &p, BoardConfig *cfg)
     };
     for (const Count &c : {Count{"silent-after", 0, &cfg->silentAfter}, Count{"double-reply", 1, &cfg->doubleReply},
                            Count{"drop-reply", 1, &cfg->dropReply}, Count{"vanish-after", 0, &cfg->vanishAfter},
-                           Count{"stray-after", 1, &cfg->strayAfter}}) {
+                           Count{"stray-after", 1, &cfg->strayAfter}, Count{"late", 0, &cfg->lateMs}}) {
         const QString opt = QString::fromLatin1(c.name);
         if (p.isSet(opt) && !parseCount(p.value(opt), c.min, c.field)) {
             fail(QStringLiteral("--%1 takes a whole number from %2 up, not \"%3\"").arg(opt).arg(c.min).arg(p.value(opt)));
@@ -137,6 +138,13 @@ bool configure(const QCommandLineParser &p, BoardConfig *cfg)
             return false;
         }
         cfg->wrongValue = quint8(value);
+    }
+    if (p.isSet(QStringLiteral("slow-reply"))) {
+        const QStringList parts = p.value(QStringLiteral("slow-reply")).split(QLatin1Char('='));
+        if (parts.size() != 2 || !parseCount(parts[0], 1, &cfg->slowReply) || !parseCount(parts[1], 0, &cfg->slowMs)) {
+            fail(QStringLiteral("--slow-reply takes N=MS, e.g. 100=250"));
+            return false;
+        }
     }
     return true;
 }
@@ -163,7 +171,8 @@ int main(int argc, char *argv[])
     p.setApplicationDescription(QStringLiteral(
         "Emulates the programmer board on a pseudo-terminal. Prints the device path on stdout once the board "
         "answers, then runs until SIGTERM or SIGINT (Ctrl+C).\n"
-        "Counts are of replies (bytes the board sends for R, S and W), from 1."));
+        "Counts are of replies (bytes the board sends for R, S and W), from 1. SIGUSR1 ends the injected faults "
+        "(a vanished device is served again) and prints \"healed\"."));
     p.addHelpOption();
     p.addVersionOption();
     p.addOptions({
@@ -179,11 +188,17 @@ int main(int argc, char *argv[])
          QStringLiteral("Take real programming and erase times; later commands wait until they are done.")},
         {QStringLiteral("silent-after"), QStringLiteral("Send N replies, then nothing (0: silent from the start)."),
          QStringLiteral("N")},
-        {QStringLiteral("stray-byte"), QStringLiteral("One unasked byte waiting before the first command."),
+        {QStringLiteral("stray-byte"), QStringLiteral("One unasked byte, sent as the first command comes in."),
          QStringLiteral("HEX")},
         {QStringLiteral("stray-after"), QStringLiteral("One unasked byte (55h) follows reply N on the line."),
          QStringLiteral("N")},
         {QStringLiteral("double-reply"), QStringLiteral("Send reply N twice."), QStringLiteral("N")},
+        {QStringLiteral("late"),
+         QStringLiteral("The unasked byte of --stray-after and the second copy of --double-reply follow their "
+                        "reply MS milliseconds late (default 0: together)."),
+         QStringLiteral("MS")},
+        {QStringLiteral("slow-reply"), QStringLiteral("Reply N leaves MS milliseconds late; later ones follow it."),
+         QStringLiteral("N=MS")},
         {QStringLiteral("drop-reply"), QStringLiteral("Never send reply N."), QStringLiteral("N")},
         {QStringLiteral("wrong-byte"), QStringLiteral("Reads and read-backs at ADDR give VALUE (both hex)."),
          QStringLiteral("ADDR=VALUE")},
@@ -219,17 +234,10 @@ int main(int argc, char *argv[])
         fail(QStringLiteral("no signal pipe"));
         return 1;
     }
-    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [] {
-        char c;
-        while (::read(signalPipe[0], &c, 1) > 0) {
-        }
-        QCoreApplication::quit();
-    });
     struct sigaction sa {};
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
-    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGUSR1})
         ::sigaction(sig, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
@@ -251,6 +259,34 @@ int main(int argc, char *argv[])
     }
     QObject::connect(&server, &PtyServer::vanished, &app,
                      [] { fail(QStringLiteral("the device has vanished, as asked (--vanish-after)")); });
+    // SIGUSR1 ends the faults, as if the board were plugged back in; "healed" tells when,
+    // once what was on its way has been sent.
+    QTimer idle;
+    idle.setInterval(5);
+    QObject::connect(&idle, &QTimer::timeout, &app, [&] {
+        if (engine->nextEventNs() >= 0)
+            return;
+        idle.stop();
+        std::printf("healed\n");
+        std::fflush(stdout);
+    });
+    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [&] {
+        char c;
+        bool quit = false;
+        while (::read(signalPipe[0], &c, 1) > 0) {
+            if (c != SIGUSR1) {
+                quit = true;
+                continue;
+            }
+            engine->heal();
+            if (!server.isServing() && !server.start(p.value(QStringLiteral("link"))))
+                quit = true;
+            idle.start();
+        }
+        if (quit)
+            QCoreApplication::quit();
+    });
     if (Status s = server.start(p.value(QStringLiteral("link"))); !s) {
         fail(s.message());
         return 1;
