@@ -147,6 +147,8 @@ void Form1::WriteData_Click()
     }
     showStatusDisplay(true);
     Busy busy(*this);
+    // Escape counts from here: the events let in next may already hold it.
+    setStoppable(true);
     QCoreApplication::processEvents();
     auto finish = [this] {
         ProgressBar1->setCurrentValue(1);
@@ -166,7 +168,6 @@ void Form1::WriteData_Click()
         return;
     }
     ProgressBar1->setMaximumValue(FileLength);
-    setStoppable(true);
     ChipChange change(work().path(), MSComm1.devicePath(), QStringLiteral("Write"));
     const auto result = writeDevice(board, image.value().bytes, chipSize(), barProgress(*this), [&](const Mismatch &m) {
         if (!ending())

@@ -87,6 +87,9 @@ Result<QByteArray> BoardCommands::readSignature(QDeadlineTimer deadline)
     if (Status s = m_link.send(QByteArrayLiteral("SISIS")); !s)
         return s.failure();
     const auto end = m_link.waitUntil(3, deadline);
+    // A byte that comes after the signature was taken (the rest of a short reply, a late
+    // copy) answers no request: the next command takes it away instead of counting it.
+    m_leftovers = true;
     if (end == SerialLink::WaitEnd::PortLost || end == SerialLink::WaitEnd::Stopped)
         return waitFailure(m_link, end);
     return m_link.takeReceived();

@@ -27,7 +27,7 @@ public:
     // "SISIS": the signature bytes at the counter and the two addresses after it. Waits
     // until three bytes are in or the deadline passes; a late or short reply is not a
     // failure here, the caller judges what came (what was waiting counts with it). Fails
-    // only when the port is lost.
+    // only when the port is lost. Whatever comes after it is taken away by the next "Z".
     Result<QByteArray> readSignature(QDeadlineTimer deadline);
 
     // "RI": the byte at the counter, then the counter moves on.

@@ -29,6 +29,9 @@ std::unique_ptr<QIODevice> openSerialPort(int number, const QString &device, Ser
     port->setStopBits(QSerialPort::OneStop);
     port->setFlowControl(QSerialPort::NoFlowControl);
     if (port->open(QIODevice::ReadWrite)) {
+        // What came before the port was opened (the late reply of a command that ended, in
+        // a program that has ended too) answers nothing this program asks.
+        port->clear(QSerialPort::Input);
         // A pseudo-terminal refuses the modem-control requests; the line still carries
         // the bytes, so that is not an error here.
         port->clearError();

@@ -39,8 +39,13 @@ QString chipName(const ChipInfo &chip)
 ChipCheck checkChip(const IdentifyOutcome &id, const ChipInfo *wanted, QString *why)
 {
     if (socketEmpty(id.reply)) {
+        // A short reply is told in hex: its raw bytes would be control characters.
         *why = id.reply.isEmpty()
                    ? QObject::tr("No chip in the socket, or no board on the port (no reply to the signature read)")
+               : id.reply.size() < 3
+                   ? QObject::tr("No chip in the socket, or no board on the port (%1 of the 3 signature bytes came: %2)")
+                         .arg(id.reply.size())
+                         .arg(QString::fromLatin1(id.reply.toHex(' ').toUpper()))
                    : QObject::tr("No chip in the socket (signature %1)").arg(id.signature);
         return ChipCheck::NoChip;
     }
