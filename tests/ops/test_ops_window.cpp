@@ -1,517 +1,245 @@
-// The device commands as the window runs them: texts, titles, icons and buttons, the
-// status display, the busy guard, and clean ends on a silent board or a stop.
-#include "emurig.h"
-#include "fakeprompter.h"
-#include "form1.h"
-#include "listing.h"
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The device commands as the window runs them: each command against each fault of a board
+// or a line (what is told, under which title and icon, the state after, nothing lost, the
+// next command sound and its exact bytes), then the questions and a stop by the user.
+#include "faults.h"
+#include "operations.h"
+#include "windowfixture.h"
 
-#include <QFile>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
-namespace {
-QByteArray readAll(const QString &p)
-{
-    QFile f(p);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-}
-QByteArray pattern(int n, int seed = 13)
-{
-    QByteArray d(n, 0);
-    for (int i = 0; i < n; ++i)
-        d[i] = char((i * seed + 1) & 0xFF);
-    return d;
-}
-const QString P = "* MOVC instructions executed from external program memory are disabled from fetching code bytes "
-                  "from internal memory, /EA is sampled and latched on reset, and further programming of the Flash "
-                  "memory is disabled.";
+using namespace faults;
+Q_DECLARE_METATYPE(faults::Op)
 
-struct Window {
-    QTemporaryDir dir;
-    FakePrompter prompts;
-    EmuRig rig;
-    std::shared_ptr<BoardEngine> engine;
-    std::unique_ptr<Form1> w;
-    explicit Window(BoardConfig cfg = *BoardConfig::forChip("89c52"))
-    {
-        engine = rig.add("/dev/ttyS1", cfg);
-        start();
-        w->IdentifyDevice_Click();
-        wireMark = sent().size();
+namespace {
+const char *const kTitles[] = {"Identification", "Blank Check", "Read Data", "Write Data", "Write Data",
+                               "Erase Chip",     "Program Lock Bit 1"};
+
+bool asks(Op op) { return op == Write || op == Erase || op == Lock; }
+
+void run(WindowFixture &fx, Op op)
+{
+    if (asks(op))
+        fx.prompts.answers.enqueue(Prompter::Ok);
+    switch (op) {
+    case Identify: return fx.w->IdentifyDevice_Click();
+    case Blank: return fx.w->BlankCheck_Click();
+    case Read: return fx.w->ReadData_Click();
+    case Verify: return fx.w->Verify_Click();
+    case Write: return fx.w->WriteData_Click();
+    case Erase: return fx.w->ChipErase_Click();
+    default: return fx.w->mnuLockBit1_Click();
     }
-    // The program started (again) on the same work folder.
-    void start()
-    {
-        w.reset();
-        Form1::Deps d;
-        d.work = WorkFolder::acquireAt(dir.filePath("work")).value();
-        d.prompter = &prompts;
-        d.opener = rig.opener();
-        w = std::make_unique<Form1>(d);
+}
+
+// What the window must tell, as patterns, each with its icon.
+using Told = QList<QPair<QString, int>>;
+Told expected(Op op, const Case &c)
+{
+    const QString halfWritten = ".* The chip may be half-written: erase it \\(Chip Erase\\), then write again\\.";
+    const QString wrong = hexNumber(quint8(image().at(wrongAt)));
+    switch (op == Identify && c.seen != Fine ? NoChip : c.seen) {
+    case Fine:
+        return op == Blank    ? Told{{"^Device is erased\\.$", Prompter::Information}}
+               : op == Verify ? Told{{"^Equal\\.$", Prompter::NoIcon}}
+               : op == Write  ? Told{{"^Device was succesfully programmed\\.$", Prompter::Information}}
+                              : Told{};
+    case Differs:
+        return op == Blank    ? Told{{"^Device contains data\\.$", Prompter::Warning}}
+               : op == Verify ? Told{{"^It isn't the same : 20 h expexted " + wrong + "h read 0h$", Prompter::NoIcon}}
+               : op == Write  ? Told{{"^Error in 20h : write " + wrong + "h read 0h$", Prompter::NoIcon},
+                                    {"^Some errors are occurred\\.$", Prompter::Critical}}
+                              : Told{};
+    case NoChip: return {{"^Device not present or defective\\.$", Prompter::Critical}};
+    default: {
+        const QString then = op == Write                ? halfWritten
+                             : c.seen != OutOfStep       ? QString()
+                             : op == Read               ? " Nothing was stored: read again\\."
+                             : op == Verify ? " No difference is reported, since none could be trusted: verify again\\."
+                                            : " The check gives no verdict: run it again\\.";
+        return {{endPattern(op, c) + then, Prompter::Critical}};
     }
-    QByteArray sent() const { return rig.port ? rig.port->writes().join() : QByteArray(); }
-    // Bytes sent since Identify, as written.
-    QByteArray wire() const { return sent().mid(wireMark); }
-    // Opens `data` as a file called `name`; a .hex name gets it written as Intel HEX.
-    void openImage(const QByteArray &data, const QString &name = "image.bin")
-    {
-        const QString p = dir.filePath(name);
-        if (formatForName(name) == ImageFormat::IntelHex) {
-            QVERIFY(saveImage(Image{data}, p, ImageFormat::IntelHex));
-            prompts.openPaths.enqueue(p);
-            w->mnuOpen_Click();
-            return;
-        }
-        QFile f(p);
-        f.open(QIODevice::WriteOnly);
-        f.write(data);
-        f.close();
-        prompts.openPaths.enqueue(p);
-        w->mnuOpen_Click();
     }
-    int wireMark = 0;
-};
+}
+
+// The messages shown from `from` on match `told`, all under the command's title.
+void checkTold(const WindowFixture &fx, qsizetype from, const Told &told, Op op)
+{
+    const QList<ShownMessage> shown = fx.prompts.shown.mid(from);
+    QCOMPARE(shown.size(), told.size());
+    for (int i = 0; i < told.size(); ++i) {
+        QVERIFY2(QRegularExpression(told[i].first).match(shown[i].text).hasMatch(), qPrintable(shown[i].text));
+        QCOMPARE(int(shown[i].icon), told[i].second);
+        QCOMPARE(shown[i].title, QString::fromLatin1(kTitles[op]));
+    }
+}
 }  // namespace
 
 class TestOpsWindow : public QObject {
     Q_OBJECT
 private slots:
-    void readMakesTheBufferCurrent()
-    {
-        BoardConfig c = *BoardConfig::forChip("89c51");
-        c.image = pattern(4096);
-        Window t(c);
-        bool sawStatus = false;
-        QObject::connect(t.w->ProgressBar1, &QProgressBar::valueChanged,
-                         [&] { sawStatus |= !t.w->Text1->isVisibleTo(t.w.get()); });
-        t.w->mnuReadData->trigger();
-        QVERIFY(sawStatus);
-        QCOMPARE(readAll(t.w->work().bufferPath()), pattern(4096));
-        QCOMPARE(t.w->FileName, t.w->work().bufferPath());
-        QCOMPARE(t.w->FileLength, 4096);
-        QCOMPARE(t.w->Text2->text(), QString("BUFFER.BIN"));
-        QCOMPARE(t.w->Text1->toPlainText().toLatin1(), listing::format(pattern(4096)).replace("\r\n", "\n"));
-        QVERIFY(t.prompts.shown.isEmpty());  // no message at the end of a Read
-        QVERIFY(t.w->Ready && t.w->Text1->isVisibleTo(t.w.get()));
-        QCOMPARE(t.w->ProgressBar1->currentValue(), 1.0);
-        // Verify now compares the chip with the buffer.
-        t.w->Verify->click();
-        QCOMPARE(t.prompts.texts(), QStringList{"Equal."});
-        QCOMPARE(t.prompts.shown[0].title, QString("Write Data"));
-        QCOMPARE(t.prompts.shown[0].icon, Prompter::NoIcon);
-    }
+    void initTestCase() { useShortLimits(); }
 
-    // A Read that ends early, on a silent board or on replies out of step, keeps the image
-    // the user had, tells why once, and the next Read works.
-    void interruptedReadKeepsThePreviousImage_data()
+    void faults_data()
     {
-        QTest::addColumn<QString>("fault");
-        QTest::addColumn<QString>("start");
-        QTest::newRow("silent half-way") << "silent" << "Read stopped at address 1000h: the board did not answer";
-        QTest::newRow("stray byte with reply 2000")
-            << "stray" << "Read stopped at address 7CFh: the board sent 1 byte more than was asked, so its replies "
-                          "are out of step. Nothing was stored: read again.";
-        QTest::newRow("last reply doubled")
-            << "double" << "Read stopped at address 1FFFh: the board sent 1 byte more than was asked";
+        QTest::addColumn<Op>("op");
+        QTest::addColumn<int>("fault");
+        for (Op op : {Identify, Blank, Read, Verify, Write, Erase, Lock})
+            for (int f = 0; f < FaultCount; ++f)
+                QTest::addRow("%s, %s", opNames[op], faultNames[f]) << op << f;
     }
-    void interruptedReadKeepsThePreviousImage()
+    void faults()
     {
-        QFETCH(QString, fault);
-        QFETCH(QString, start);
-        BoardConfig c = *BoardConfig::forChip("89c52");
-        c.image = pattern(8192);
-        Window t(c);
-        t.w->ReadData_Click();
-        const QString listed = t.w->Text1->toPlainText();
-        *t.engine = BoardEngine([&] {
-            BoardConfig s = c;
-            s.image = pattern(8192, 7);
-            (fault == "silent" ? s.silentAfter : fault == "stray" ? s.strayAfter : s.doubleReply) =
-                fault == "silent" ? 4096 : fault == "stray" ? 2000 : 8192;
-            return s;
-        }());
-        t.w->ReadData_Click();
-        QCOMPARE(readAll(t.w->work().bufferPath()), pattern(8192));
-        QCOMPARE(t.w->Text1->toPlainText(), listed);
-        QCOMPARE(t.w->FileName, t.w->work().bufferPath());
-        QCOMPARE(t.prompts.shown.size(), 1);
-        QCOMPARE(t.prompts.shown[0].title, QString("Read Data"));
-        QCOMPARE(t.prompts.shown[0].icon, Prompter::Critical);
-        QVERIFY2(t.prompts.shown[0].text.startsWith(start), qPrintable(t.prompts.shown[0].text));
-        QVERIFY(t.w->Ready && t.w->Text1->isVisibleTo(t.w.get()));
-        QCOMPARE(t.w->ProgressBar1->currentValue(), 1.0);
-        if (fault == "silent")
-            return;
-        t.w->ReadData_Click();
-        QCOMPARE(t.prompts.shown.size(), 1);
-        QCOMPARE(readAll(t.w->work().bufferPath()), pattern(8192, 7));
-    }
+        QFETCH(Op, op);
+        QFETCH(int, fault);
+        const Case c = make(op, Fault(fault), false);
+        const QByteArray content = faults::content(op), image = faults::image();
+        WindowFixture fx(chip("89c51", [&](BoardConfig &b) { b.image = content; }));
+        fx.identify();
+        // A buffer read before, a copy saved of it, and the image in hand.
+        run(fx, Read);
+        const QString saved = fx.dir.filePath("saved.hex");
+        fx.prompts.savePaths.enqueue(saved);
+        fx.w->mnuSave_Click();
+        const QString in = fx.openImage(image);
+        const QString listed = fx.w->Text1->toPlainText();
+        QVERIFY2(fx.prompts.shown.isEmpty(), qPrintable(fx.prompts.texts().join(" | ")));
 
-    // A late byte in the middle of a Write: one message, not a box per byte, and what to do.
-    void writeOutOfStepIsOneMessage()
-    {
-        BoardConfig c = *BoardConfig::forChip("89c51");
-        c.paced = true;
-        c.strayAfter = 10;
-        Window t(c);
-        t.openImage(pattern(40));
-        t.prompts.answers.enqueue(Prompter::Ok);
-        t.w->WriteData_Click();
-        QCOMPARE(t.prompts.shown.size(), 2);
-        const ShownMessage m = t.prompts.shown[1];
-        QCOMPARE(m.title, QString("Write Data"));
-        QCOMPARE(m.icon, Prompter::Critical);
-        QVERIFY2(m.text.contains("so its replies are out of step. The chip may be half-written: erase it (Chip "
-                                 "Erase), then write again."),
-                 qPrintable(m.text));
-        QVERIFY(t.w->Ready && t.w->Text1->isVisibleTo(t.w.get()));
-        QCOMPARE(t.w->ProgressBar1->currentValue(), 1.0);
-    }
+        BoardConfig faulty = c.board;
+        faulty.image = content;
+        fx.board() = BoardEngine(faulty);  // plugged in anew: what it sends first is waiting
+        fx.w->MSComm1.close();
+        QVERIFY(fx.w->ensurePort());
+        QCoreApplication::processEvents();
+        run(fx, op);
+        checkTold(fx, asks(op), expected(op, c), op);
+        QVERIFY(fx.w->Ready && fx.w->Text1->isVisibleTo(fx.w.get()) && fx.w->ProgressBar1->currentValue() == 1.0);
+        // Nothing lost: a read is kept only when it is whole and sound.
+        const bool readKept = op == Read && (c.seen == Fine || c.seen == Differs);
+        const QByteArray asRead = c.seen == Differs ? QByteArray(content).replace(wrongAt, 1, "\0", 1) : content;
+        QCOMPARE(readAll(fx.w->work().bufferPath()), readKept ? asRead : content);
+        QCOMPARE(fx.w->FileName, readKept ? fx.w->work().bufferPath() : in);
+        if (!readKept)
+            QCOMPARE(fx.w->Text1->toPlainText(), listed);
+        QCOMPARE(readAll(in), image);
+        QCOMPARE(readAll(saved), readAll(fx.hexFile("expected.hex", content)));
 
-    void escapeStopsARead()
-    {
-        BoardConfig c = *BoardConfig::forChip("89c52");
-        c.paced = true;  // about 3 ms a byte: a 25-second read
-        Window t(c);
-        t.w->show();
-        QTimer::singleShot(150, t.w.get(), [&] { QTest::keyClick(t.w.get(), Qt::Key_Escape); });
-        QElapsedTimer clock;
-        clock.start();
-        t.w->ReadData_Click();
-        QVERIFY(clock.elapsed() < 2000);
-        QCOMPARE(t.prompts.shown.size(), 1);
-        QVERIFY(t.prompts.shown[0].text.startsWith("Read stopped by the user at address"));
-        QVERIFY(!QFile::exists(t.w->work().bufferPath()));
-        QVERIFY(t.w->FileName.isEmpty());
-        QVERIFY(t.w->Ready);
-    }
-
-    void busyGuardDuringLongOperations_data()
-    {
-        QTest::addColumn<QString>("op");
-        QTest::newRow("read") << "read";
-        QTest::newRow("blank") << "blank";
-        QTest::newRow("verify") << "verify";
-        QTest::newRow("write") << "write";
-    }
-    void busyGuardDuringLongOperations()
-    {
-        QFETCH(QString, op);
-        BoardConfig c = *BoardConfig::forChip("89c51");
-        c.paced = true;
-        Window t(c);
-        t.openImage(QByteArray(40, char(0xFF)));
-        const int shownBefore = t.prompts.shown.size();
-        int pokes = 0;
-        QTimer poke;
-        QObject::connect(&poke, &QTimer::timeout, [&] {
-            ++pokes;
-            for (QPushButton *b : {t.w->IdentifyDevice, t.w->BlankCheck, t.w->ReadData, t.w->Verify, t.w->WriteData,
-                                   t.w->ChipErase})
-                b->click();
-            t.w->mnuOpen->trigger();
-            t.w->mnuLockBit1->trigger();
-        });
-        poke.start(10);
-        QByteArray expected;
-        if (op == "read") {
-            t.w->ReadData_Click();
-            expected = "Z" + QByteArray("RI").repeated(4096);
-        } else if (op == "blank") {
-            t.w->BlankCheck_Click();
-            expected = "Z" + QByteArray("RIRIRIRI").repeated(1024);
-        } else if (op == "verify") {
-            t.w->Verify_Click();
-            expected = "Z" + QByteArray("RI").repeated(40);
-        } else {
-            t.prompts.answers.enqueue(Prompter::Ok);
-            t.w->WriteData_Click();
-            expected = "Z" + QByteArray("W\xFFI").repeated(40);
+        // Once the board has sent what it had on its way (meanwhile the user reads the
+        // message), it is sound again: the same command works and sends its exact bytes.
+        QTRY_VERIFY(fx.board().nextEventNs() < 0);
+        fx.board().heal();
+        fx.prompts.shown.clear();
+        QVERIFY(fx.w->ensurePort());
+        if (op == Write && c.seen != Fine && c.seen != Differs) {  // told at the next Identify, once
+            fx.w->IdentifyDevice_Click();
+            fx.w->IdentifyDevice_Click();
+            checkTold(fx, 0, {{"^A Write on /dev/ttyS1, started .+, did not finish, so the chip there may be half-written\\. "
+                               "Erase it \\(Chip Erase\\), then write again\\.$", Prompter::Warning}}, Identify);
+            fx.prompts.shown.clear();
         }
-        poke.stop();
-        QVERIFY(pokes > 0);
-        QCOMPARE(t.wire(), expected);
-        QVERIFY(t.prompts.openDialogs.size() == 1);  // only the Open before the operation
-        QVERIFY(t.prompts.shown.size() <= shownBefore + 2);
+        fx.markWire();
+        run(fx, op);
+        checkTold(fx, asks(op), expected(op, Case{}), op);
+        QCOMPARE(fx.wire(), wire(op, readAll(fx.w->FileName).left(imageSize)));
     }
 
-    void writeMessages()
+    // The questions before a command changes the chip: Cancel sends nothing, OK sends it.
+    void questions_data()
     {
-        QByteArray held(8192, char(0xFF));
-        held[0x1A2] = 0x00;
-        BoardConfig c = *BoardConfig::forChip("89c52");
-        c.image = held;
-        Window t(c);
-        QByteArray image(0x200, char(0xFF));
-        image[0x1A2] = 0x3C;
-        t.openImage(image);
-        // Cancel sends nothing.
-        t.w->WriteData_Click();
-        QCOMPARE(t.prompts.shown.size(), 1);
-        const ShownMessage ask = t.prompts.shown[0];
-        QCOMPARE(ask.text, QString("Are you sure ?"));
-        QCOMPARE(ask.title, QString("Write Data"));
-        QCOMPARE(ask.buttons, Prompter::OkCancel);
-        QCOMPARE(ask.icon, Prompter::Warning);
-        QCOMPARE(ask.preselected, Prompter::Cancel);
-        QCOMPARE(t.wire(), QByteArray());
-        QVERIFY(t.w->Ready);
-
-        t.prompts.answers.enqueue(Prompter::Ok);
-        t.w->WriteData_Click();
-        QCOMPARE(t.prompts.texts().mid(1),
-                 (QStringList{"Are you sure ?", "Error in 1A2h : write 3Ch read 0h", "Some errors are occurred."}));
-        QCOMPARE(t.prompts.shown[2].icon, Prompter::NoIcon);
-        QCOMPARE(t.prompts.shown[3].icon, Prompter::Critical);
-        QCOMPARE(t.wire().size(), 1 + 3 * 0x200);  // the write went on after the mismatch
-
-        // Verify reports the first difference, as the worked example.
-        t.w->Verify_Click();
-        QCOMPARE(t.prompts.shown.last().text, QString("It isn't the same : 1A2 h expexted 3Ch read 0h"));
-
-        // A clean chip writes without a word but the success.
-        t.w->ChipErase_Click();  // Cancel preselected: nothing
-        t.prompts.answers.enqueue(Prompter::Ok);
-        t.w->ChipErase_Click();
-        t.prompts.answers.enqueue(Prompter::Ok);
-        t.w->WriteData_Click();
-        QCOMPARE(t.prompts.shown.last().text, QString("Device was succesfully programmed."));
-        QCOMPARE(t.prompts.shown.last().icon, Prompter::Information);
-    }
-
-    void imageChangedSinceListing_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QByteArray>("rebuilt");  // empty: the file is gone
-        QTest::addColumn<QString>("told");
-        QTest::newRow("gone") << "image.bin" << QByteArray() << "The file %1 does not exist.";
-        QTest::newRow("HEX rebuilt with a bad checksum")
-            << "prog.hex" << QByteArray(":0100000002FC\r\n:00000001FF\r\n")
-            << "prog.hex, line 1: the checksum is FCh, the record needs FDh.";
-    }
-    void imageChangedSinceListing()
-    {
-        QFETCH(QString, name);
-        QFETCH(QByteArray, rebuilt);
-        QFETCH(QString, told);
-        Window t;
-        t.openImage(pattern(50), name);
-        QCOMPARE(t.w->FileLength, 50);
-        QFile::remove(t.w->FileName);
-        if (!rebuilt.isEmpty()) {
-            QFile f(t.w->FileName);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(rebuilt);
-        }
-        t.prompts.answers.enqueue(Prompter::Ok);
-        t.w->WriteData_Click();
-        t.w->Verify_Click();
-        QCOMPARE(t.wire(), QByteArray());  // nothing sent after the failure
-        QCOMPARE(t.prompts.texts().mid(1), QStringList(2, told.arg(t.w->FileName)));
-        QCOMPARE(t.prompts.shown[1].title, QString("Write Data"));
-        QVERIFY(t.w->Ready && t.w->Text1->isVisibleTo(t.w.get()));
-    }
-
-    void hexImageIsProgrammedAsItsBytes()
-    {
-        Window t;
-        t.openImage(pattern(40), "prog.hex");
-        QCOMPARE(t.w->Text2->text(), QString("PROG.HEX"));
-        QCOMPARE(t.w->Text3->text(), QString("40"));
-        QCOMPARE(t.w->Text1->toPlainText().toLatin1(), listing::format(pattern(40)).replace("\r\n", "\n"));
-        // Rebuilt after it was opened: Write and Verify take the file as it is now.
-        QVERIFY(saveImage(Image{pattern(60, 5)}, t.w->FileName, ImageFormat::IntelHex));
-        t.prompts.answers.enqueue(Prompter::Ok);
-        t.w->WriteData_Click();
-        QCOMPARE(t.prompts.shown.last().text, QString("Device was succesfully programmed."));
-        QCOMPARE(t.wire().size(), 1 + 3 * 60);
-        QCOMPARE(t.engine->memory().left(61), pattern(60, 5) + char(0xFF));
-        t.w->Verify_Click();
-        QCOMPARE(t.prompts.shown.last().text, QString("Equal."));
-    }
-
-    void noImageDoesNothing()
-    {
-        Window t;
-        t.w->WriteData_Click();
-        t.w->Verify_Click();
-        t.w->mnuVerify->trigger();
-        QVERIFY(t.prompts.shown.isEmpty());
-        QCOMPARE(t.wire(), QByteArray());
-    }
-
-    void blankCheckMessages()
-    {
-        Window t;
-        t.w->mnuBlankCheck->trigger();
-        QCOMPARE(t.prompts.shown.size(), 1);
-        QCOMPARE(t.prompts.shown[0].title, QString("Blank Check"));
-        QCOMPARE(t.prompts.shown[0].text, QString("Device is erased."));
-        QCOMPARE(t.prompts.shown[0].icon, Prompter::Information);
-        t.engine->receive(QByteArray("ZW\0", 3), 0);  // 00 programmed at address 0, behind the window's back
-        t.engine->takeDue(1LL << 60);
-        t.w->BlankCheck_Click();
-        QCOMPARE(t.prompts.shown[1].text, QString("Device contains data."));
-        QCOMPARE(t.prompts.shown[1].icon, Prompter::Warning);
-    }
-
-    void lockBitTexts_data()
-    {
-        QTest::addColumn<QString>("item");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("ones");
-        QTest::newRow("1") << "1" << P + "\r\n\r\nAre you sure ?" << 1;
-        QTest::newRow("2") << "2" << P + "\r\n\r\n* Verify is also disabled.\r\n\r\nAre you sure ?" << 1;
-        QTest::newRow("3") << "3"
-                           << P + "\r\n\r\n* Verify is disabled.\r\n\r\n* External execution is disabled."
-                                  "\r\n\r\nAre you sure ?"
-                           << 1;
-        QTest::newRow("all") << "all"
-                             << P + "\r\n\r\n* Verify is disabled.\r\n\r\n* External execution is disabled."
-                                    "\r\n\r\nAre you sure ?"
-                             << 3;
-    }
-    void lockBitTexts()
-    {
-        QFETCH(QString, item);
-        QFETCH(QString, text);
-        QFETCH(int, ones);
-        Window t;
-        QAction *a = item == "1" ? t.w->mnuLockBit1
-                     : item == "2" ? t.w->mnuLockBit2
-                     : item == "3" ? t.w->mnuLockBit3
-                                   : t.w->mnuAllLockBits;
-        a->trigger();  // Cancel preselected
-        QCOMPARE(t.wire(), QByteArray());
-        t.prompts.answers.enqueue(Prompter::Ok);
-        a->trigger();
-        QCOMPARE(t.wire(), QByteArray(ones, '1'));
-        QCOMPARE(t.prompts.shown.size(), 2);
-        for (const ShownMessage &m : t.prompts.shown) {
-            QCOMPARE(m.title, QString("Program Lock Bit 1"));
-            QCOMPARE(m.text, text);
-            QCOMPARE(m.buttons, Prompter::OkCancel);
-            QCOMPARE(m.icon, Prompter::Warning);
-            QCOMPARE(m.preselected, Prompter::Cancel);
-        }
-        QCOMPARE(t.w->Msg + "\r\n\r\nAre you sure ?", text);
-        QVERIFY(t.w->Ready);
-        QTRY_COMPARE(t.engine->lockBits(), ones);  // once the board has handled them
-    }
-
-    void chipEraseSendsOneE()
-    {
-        BoardConfig c = *BoardConfig::forChip("89c52");
-        c.image = pattern(100);
-        Window t(c);
-        t.prompts.answers.enqueue(Prompter::Ok);
-        t.w->mnuChipErase->trigger();
-        QCOMPARE(t.prompts.shown[0].title, QString("Erase Chip"));
-        QCOMPARE(t.prompts.shown[0].text, QString("Are you sure ?"));
-        QCOMPARE(t.wire(), QByteArray("E"));
-        QTRY_COMPARE(t.engine->memory(), QByteArray(8192, char(0xFF)));
-    }
-
-    // A board that is gone: the command is told as failed, under the command's own title.
-    void eraseAndLockWithTheBoardGone_data()
-    {
-        QTest::addColumn<bool>("erase");
-        QTest::addColumn<bool>("unplugged");  // the adapter gone, or the port open but refusing
+        QTest::addColumn<int>("item");  // Write, Chip Erase, lock bits 1, 2, 3, all
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("text");
-        QTest::newRow("erase, the port refuses the byte")
-            << true << false << "Erase Chip" << "Chip erase was not carried out: the serial port Com2 refused the data";
-        QTest::newRow("lock bit 1, the adapter unplugged")
-            << false << true << "Program Lock Bit 1" << "The serial port /dev/ttyS1 does not exist.";
+        QTest::addColumn<QByteArray>("wire");
+        const QString p = "* MOVC instructions executed from external program memory are disabled from fetching "
+                          "code bytes from internal memory, /EA is sampled and latched on reset, and further "
+                          "programming of the Flash memory is disabled.\r\n\r\n";
+        const QString all = p + "* Verify is disabled.\r\n\r\n* External execution is disabled.\r\n\r\nAre you sure ?";
+        QTest::newRow("Write") << 0 << "Write Data" << "Are you sure ?" << wire(Write, image());
+        QTest::newRow("Chip Erase") << 1 << "Erase Chip" << "Are you sure ?" << QByteArray("E");
+        QTest::newRow("lock bit 1") << 2 << "Program Lock Bit 1" << p + "Are you sure ?" << QByteArray("1");
+        QTest::newRow("lock bit 2") << 3 << "Program Lock Bit 1" << p + "* Verify is also disabled.\r\n\r\nAre you sure ?"
+                                    << QByteArray("1");
+        QTest::newRow("lock bit 3") << 4 << "Program Lock Bit 1" << all << QByteArray("1");
+        QTest::newRow("all lock bits") << 5 << "Program Lock Bit 1" << all << QByteArray("111");
     }
-    void eraseAndLockWithTheBoardGone()
+    void questions()
     {
-        QFETCH(bool, erase);
-        QFETCH(bool, unplugged);
+        QFETCH(int, item);
         QFETCH(QString, title);
         QFETCH(QString, text);
-        Window t;
-        if (unplugged) {
-            t.rig.boards.clear();
-            t.rig.port->close();
-        } else {
-            BoardConfig gone = *BoardConfig::forChip("89c52");
-            gone.vanishAfter = 0;
-            *t.engine = BoardEngine(gone);
-            t.engine->receive("Z", 0);  // the first byte: the device vanishes
-            t.engine->takeDue(1LL << 60);
-        }
-        t.prompts.answers.enqueue(Prompter::Ok);
-        erase ? t.w->ChipErase_Click() : t.w->mnuLockBit1_Click();
-        QCOMPARE(t.prompts.shown.size(), 2);
-        const ShownMessage told = t.prompts.shown[1];
-        QCOMPARE(told.title, title);
-        QVERIFY2(told.text.startsWith(text), qPrintable(told.text));
-        QCOMPARE(told.icon, Prompter::Critical);
-        QCOMPARE(told.buttons, Prompter::OkOnly);
-        QCOMPARE(t.wire(), QByteArray());
-        QVERIFY(t.w->Ready);
+        QFETCH(QByteArray, wire);
+        WindowFixture fx(chip("89c51"));
+        fx.identify();
+        fx.openImage(image());
+        fx.markWire();
+        QAction *a = QList<QAction *>{fx.w->mnuWriteData, fx.w->mnuChipErase, fx.w->mnuLockBit1,
+                                      fx.w->mnuLockBit2,  fx.w->mnuLockBit3,  fx.w->mnuAllLockBits}[item];
+        a->trigger();  // Cancel is preselected
+        QCOMPARE(fx.wire(), QByteArray());
+        fx.prompts.answers.enqueue(Prompter::Ok);
+        a->trigger();
+        QCOMPARE(fx.wire(), wire);
+        for (const ShownMessage &m : fx.prompts.shown.mid(0, 2))
+            QCOMPARE(std::tuple(m.title, m.text, int(m.buttons), int(m.icon), int(m.preselected)),
+                     std::tuple(title, text, int(Prompter::OkCancel), int(Prompter::Warning), int(Prompter::Cancel)));
+        QVERIFY(fx.w->Ready);
     }
 
-    // A Write that ends early leaves the chip half-written: told at the next Identify and
-    // the next start, once each, until a change of the chip on that port completes.
-    void halfWrittenChipIsRecalled()
+    // The user acts while a command runs, at its first pass of events: Escape stops it,
+    // the other commands are turned away, closing the window ends it first.
+    void interruptions_data()
     {
-        BoardConfig c = *BoardConfig::forChip("89c52");
-        c.vanishAfter = 3 + 10;  // the adapter is pulled out at the tenth byte written
-        Window t(c);
-        t.openImage(pattern(40));
-        t.prompts.answers.enqueue(Prompter::Ok);
-        t.w->WriteData_Click();
-        QVERIFY(t.prompts.shown.last().text.contains("The chip may be half-written"));
-        c.vanishAfter = -1;
-        *t.engine = BoardEngine(c);  // plugged back
-        const QString warning = "A Write on /dev/ttyS1, started ";
-        const QString then = ", did not finish, so the chip there may be half-written. Erase it (Chip Erase), then "
-                             "write again.";
-        for (int run = 0; run < 2; ++run) {
-            const int before = t.prompts.shown.size();
-            if (run == 1) {
-                t.start();
-                t.w->tellStartupProblem();
-            }
-            t.w->IdentifyDevice_Click();
-            t.w->IdentifyDevice_Click();
-            QCOMPARE(t.prompts.shown.size(), before + 1);
-            const ShownMessage m = t.prompts.shown.last();
-            QCOMPARE(m.title, QString(run == 0 ? "Identification" : "Voralith"));
-            QCOMPARE(m.icon, Prompter::Warning);
-            QVERIFY2(m.text.startsWith(warning) && m.text.endsWith(then), qPrintable(m.text));
-        }
-        t.prompts.answers.enqueue(Prompter::Ok);
-        t.w->ChipErase_Click();
-        const int before = t.prompts.shown.size();
-        t.start();
-        t.w->tellStartupProblem();
-        t.w->IdentifyDevice_Click();
-        QCOMPARE(t.prompts.shown.size(), before);
+        QTest::addColumn<Op>("op");
+        QTest::addColumn<QString>("act");
+        QTest::addColumn<QString>("told");  // the messages after any question
+        QTest::newRow("Escape stops a Read") << Read << "escape" << "^Read stopped by the user at address 0h\\.$";
+        QTest::newRow("Escape stops a Write") << Write << "escape"
+                                              << "^Write stopped by the user at address 0h\\. The chip may be "
+                                                 "half-written: erase it \\(Chip Erase\\), then write again\\.$";
+        QTest::newRow("clicks during a Blank check") << Blank << "click" << "^Device is erased\\.$";
+        QTest::newRow("closing during a Verify") << Verify << "close" << "^$";
     }
-
-    void closingDuringAWriteEndsItFirst()
+    void interruptions()
     {
-        BoardConfig c = *BoardConfig::forChip("89c52");
-        c.paced = true;
-        Window t(c);
-        t.openImage(QByteArray(4000, char(0x55)));
-        t.w->show();
-        t.prompts.answers.enqueue(Prompter::Ok);
-        QTimer::singleShot(200, t.w.get(), [&] { t.w->close(); });
-        t.w->WriteData_Click();
-        QCOMPARE(t.prompts.shown.size(), 1);  // only the question: no message while closing
-        QTRY_VERIFY(!t.w->isVisible());
-        QVERIFY(!QFile::exists(t.w->work().listingPath()));
-        // The port is gone with the window; the board saw the write end early.
-        QVERIFY(t.engine->receivedLog().size() < t.wireMark + 1 + 3 * 4000);
+        QFETCH(Op, op);
+        QFETCH(QString, act);
+        QFETCH(QString, told);
+        WindowFixture fx(chip("89c51", [&](BoardConfig &b) { b.image = content(op); }));
+        fx.identify();
+        fx.openImage(image());
+        fx.w->show();
+        QVERIFY(QTest::qWaitForWindowActive(fx.w.get()));
+        fx.markWire();
+        QTimer::singleShot(0, fx.w.get(), [&] {
+            if (act == "escape")
+                QTest::keyClick(fx.w.get(), Qt::Key_Escape);
+            else if (act == "close")
+                fx.w->close();
+            for (QPushButton *b : {fx.w->IdentifyDevice, fx.w->BlankCheck, fx.w->ReadData, fx.w->Verify,
+                                   fx.w->WriteData, fx.w->ChipErase})
+                b->click();
+            fx.w->mnuOpen->trigger();
+            fx.w->mnuLockBit1->trigger();
+        });
+        run(fx, op);
+        const QString shown = fx.prompts.texts().mid(asks(op)).join('|');
+        QVERIFY2(QRegularExpression(told).match(shown).hasMatch(), qPrintable(shown));
+        QCOMPARE(fx.prompts.openDialogs.size(), 1);  // the Open before
+        if (act == "click")
+            QCOMPARE(fx.wire(), wire(op, image()));
+        else
+            QVERIFY(fx.wire().size() < wire(op, image()).size());
+        QVERIFY(!QFile::exists(fx.w->work().bufferPath()));
+        QTRY_COMPARE(fx.w->isVisible(), act != "close");
+        if (op != Write)
+            return;
+        fx.w.reset();  // the next start tells that the chip may be half-written
+        Form1::Deps d{WorkFolder::acquireAt(fx.dir.filePath("work")).value(), &fx.prompts, fx.rig.opener()};
+        Form1 next(d);
+        next.tellStartupProblem();
+        QCOMPARE(fx.prompts.shown.last().title, QString("Voralith"));
+        QVERIFY(fx.prompts.shown.last().text.startsWith("A Write on /dev/ttyS1, started "));
     }
 };
 
