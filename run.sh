@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds Voralith and opens it with Com2 on the board emulator (an erased AT89C52 on a
 # pseudo-terminal), for this run only; the emulator stops when the program exits.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds Voralith twice and runs the whole test suite in each build: in ./build-asan (clang
 # with AddressSanitizer and UndefinedBehaviorSanitizer, plus the fuzzing harnesses for a
 # bounded time), then in ./build. Fails when either suite fails; ctest's summary of the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The About window: the program's title and version, the programming-voltage warning, and
 // a button that starts the system-information tool. One window at a time, built on first
 // use and destroyed by OK; it never blocks the main window.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The rules of the system-information look-up that do not depend on the platform, so
 // that every build tests them.
 #include "sysinfo.h"

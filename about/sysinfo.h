@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Finding the operating system's system-information tool: on Windows through the
 // registry, elsewhere a system monitor the desktop offers. sysinfo_win.cpp and
 // sysinfo_unix.cpp hold the platform sides; sysinfo.cpp the rules both build on.

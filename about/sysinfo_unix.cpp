@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // System information outside Windows: the first well-known system monitor on PATH.
 #include "sysinfo.h"
 

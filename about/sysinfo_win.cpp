@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // System information on Windows: the tool's path as its setup recorded it in the registry.
 #include "sysinfo.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's icon, painted in code so that no image plug-in is needed; the shapes are
 // those of voralith.svg (on the same 64-unit grid), which the desktop entry shows.
 #include "frmabout.h"

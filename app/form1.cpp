@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Main window: layout, menus, start-up and shut-down, the busy guard, port selection
 // and Identify. The file commands and the device operations live in form1_file.cpp and
 // form1_ops.cpp.

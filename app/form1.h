@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window: every control of the design at its place, the program state the
 // commands share, and one click handler per command. The handlers are thin: they hold
 // the busy guard, drive the controls, and call the widget-free core for the exchange.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The current image: its listing in Text1, the File menu's Open and Save, and a file
 // dropped onto the window.
 #include "form1.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Device operations of the window: confirmations, the status display and the messages;
 // the exchanges themselves are the core's.
 #include "form1.h"

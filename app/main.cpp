@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Voralith: programs AT89C51/AT89C52 flash microcontrollers through the programmer board.
 #include "form1.h"
 #include "frmabout.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ProgressBar1: a progress bar whose maximum and value may be fractional (the listing's
 // maximum is length / 8 + 1, 3.5 for 20 bytes). Qt holds whole numbers, so the bar counts
 // in eighths. A value past the maximum (an image grown since it was listed) is kept but

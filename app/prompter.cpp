@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Standard message boxes and file dialogs.
 #include "prompter.h"
 

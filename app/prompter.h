@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Message boxes and file dialogs behind one seam: users get the platform's standard
 // dialogs, tests answer them without a real window.
 #pragma once

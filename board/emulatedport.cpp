@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // In-process serial device over the board engine.
 #include "emulatedport.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The board emulator as a QIODevice in this process: what the serial link writes goes to
 // the engine, replies arrive later through the event loop with readyRead, as from a port.
 #pragma once

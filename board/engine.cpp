@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Board emulator core: an address counter over a flash array, with the line and
 // programming times of real hardware when asked, and the faults a real setup shows.
 #include "engine.h"

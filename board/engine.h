@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The programmer board as real hardware behaves, without any I/O: bytes from the host go
 // in with the time they arrive, reply bytes come out when their time has come. Used in
 // process by the tests and benchmarks, and behind a pseudo-terminal by voralith-board.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pseudo-terminal front of the board emulator: bytes the host writes to the slave side are
 // read from the master and handed to the engine; replies go back as they come due.
 #include "ptyserver.h"

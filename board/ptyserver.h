@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Serves a board engine on a pseudo-terminal, so that the program (or any serial tool)
 // opens the emulated board by a device path exactly as it opens a real port.
 #pragma once

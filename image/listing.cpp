@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hex listing rows and the listing file.
 #include "listing.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The hex listing of an image: rows of eight bytes, address, cells and characters,
 // written to the listing file and then loaded into the view in one step.
 #pragma once

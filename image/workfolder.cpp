@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Work folder: creation with owner-only permissions and the lock against a second copy.
 #include "workfolder.h"
 

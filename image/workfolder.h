@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The per-user work folder that holds the buffer file and the listing file. A drive root
 // is not writable for a normal user and a shared /tmp is unsafe, so they live in
 // $XDG_DATA_HOME/Quorvale/Voralith (owner-only), locked by the running copy of the program.

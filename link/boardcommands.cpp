@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Board commands and the one exchange every answered command goes through.
 #include "boardcommands.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The programmer board's command set. The board keeps an address counter, so no address
 // is ever sent: "Z" sets it to 0, "I" moves it on. With no framing on the line, byte
 // counts and time are the only evidence that a reply answers its request: a read or a

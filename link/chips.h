@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The chips the programmer knows: one table that the window, the command line and the
 // board emulator share, looked up by signature text.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Port numbers to device paths, and the list of serial devices shown when a port is missing.
 #include "portmap.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which device a port number names. Com1..ComN are the names the user knows; on Linux the
 // settings store maps them to device paths, and a command-line option can map one for a
 // single run without saving it.

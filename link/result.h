@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A small result type: a value or a failure that carries its context in plain words.
 // Failures are values so that nothing throws across Qt's event loop.
 #pragma once

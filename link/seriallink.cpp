@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Serial link over QSerialPort (or any QIODevice an opener provides).
 #include "seriallink.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The serial line to the programmer board: 9600 baud, 8N1, no flow control. Bytes go out
 // as they are given, one write per command string; replies are counted and taken whole.
 // Waiting is event-driven: the thread sleeps in the event loop until the port, a deadline

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every wait for the board has a limit; they are all here, with the reason for each value.
 // A test run may shorten them, so that a silent board ends a test at once: the environment
 // variable VORALITH_LIMITS ("reply=300,identify=300", in milliseconds, any of the names

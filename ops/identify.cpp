@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Identify device: the exchange and the signature text.
 #include "identify.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Identify: "Z", 48 times "I" (the counter to 30h), "SISIS", and three signature bytes.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Blank check, Read, Verify and Write over the board's command set.
 #include "operations.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Device operations as plain functions over the board's command set: each sends exactly
 // its sequence, waits for each reply with a deadline, reports progress through a sink,
 // and fails with the operation, the address reached and what to check.

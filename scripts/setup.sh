@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Shared by run.sh and test.sh: installs the Debian packages that are missing (apt-get
 # update first, only when something is missing) and builds into ./build (test.sh also into
 # ./build-asan).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // voralith-board: the programmer board emulator on a pseudo-terminal, for trying the
 // program without hardware. Prints the device path once it answers; runs until signalled.
 #include "engine.h"
