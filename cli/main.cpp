@@ -95,6 +95,7 @@ private:
     int openAndIdentify(const ChipInfo **chip);
     int loadFile(const QString &path, Image *image);
     int fitsChip(const Image &image, const ChipInfo &chip);
+    int loadForChip(const QString &path, Image *image, const ChipInfo **chip);
     void printSums(const QString &path, const QByteArray &bytes)
     {
         m_t.result(path + QStringLiteral(": ") + sumsText(imageSums(bytes)));
@@ -204,6 +205,16 @@ int Cli::loadFile(const QString &path, Image *image)
 
 // The window writes what fits and leaves the rest out without a word; a script gets a
 // refusal instead, before anything is sent.
+// Write and verify: the file first (a bad one sends nothing), then the chip it must fit.
+int Cli::loadForChip(const QString &path, Image *image, const ChipInfo **chip)
+{
+    if (int e = loadFile(path, image); e != Success)
+        return e;
+    if (int e = openAndIdentify(chip); e != Success)
+        return e;
+    return fitsChip(*image, **chip);
+}
+
 int Cli::fitsChip(const Image &image, const ChipInfo &chip)
 {
     if (image.bytes.size() <= chip.size)
@@ -311,11 +322,7 @@ int Cli::write(const QString &path)
 {
     Image image;
     const ChipInfo *chip = nullptr;
-    if (int e = loadFile(path, &image); e != Success)
-        return e;
-    if (int e = openAndIdentify(&chip); e != Success)
-        return e;
-    if (int e = fitsChip(image, *chip); e != Success)
+    if (int e = loadForChip(path, &image, &chip); e != Success)
         return e;
     if (!confirm(QStringLiteral("Write Data")))
         return Usage;
@@ -342,11 +349,7 @@ int Cli::verify(const QString &path)
 {
     Image image;
     const ChipInfo *chip = nullptr;
-    if (int e = loadFile(path, &image); e != Success)
-        return e;
-    if (int e = openAndIdentify(&chip); e != Success)
-        return e;
-    if (int e = fitsChip(image, *chip); e != Success)
+    if (int e = loadForChip(path, &image, &chip); e != Success)
         return e;
     const Progress bar = m_t.step(QStringLiteral("Verify"));
     bar.maximum(image.bytes.size() + 1);
