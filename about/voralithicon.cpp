@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The program's icon, painted in code so that no image plug-in is needed; the shapes are
-// those of voralith.svg (on the same 64-unit grid), which the desktop entry shows.
+// The program's icon, without an image plug-in: its pixels kept in the program at the sizes
+// a window manager asks for, painted from its shapes at any other.
 #include "frmabout.h"
+#include "iconshape.h"
 
 #include <QIconEngine>
 #include <QImage>
@@ -10,58 +11,51 @@
 
 #include <algorithm>
 
+#ifdef VORALITH_STORED_ICON
+#include "voralithicon_pixels.h"
+#endif
+
 namespace {
-void paintIcon(QPainter &p, int size)
+QImage storedImage(int size)
 {
-    p.setRenderHint(QPainter::Antialiasing);
-    p.scale(size / 64.0, size / 64.0);
-    p.setPen(Qt::NoPen);
-
-    p.setBrush(QColor(0xc8, 0xcc, 0xd4));
-    for (int i = 0; i < 6; ++i) {
-        const int y = 11 + 7 * i;
-        p.drawRoundedRect(QRectF(6, y, 10, 4), 1, 1);
-        p.drawRoundedRect(QRectF(48, y, 10, 4), 1, 1);
-    }
-
-    p.setBrush(QColor(0x24, 0x34, 0x4f));
-    p.drawRoundedRect(QRectF(13, 5, 38, 54), 4, 4);
-
-    // Pin-1 notch: the lower half of a circle on the top edge.
-    p.setBrush(QColor(0x5a, 0x6b, 0x88));
-    p.drawChord(QRectF(27, 0, 10, 10), 180 * 16, 180 * 16);
-
-    QPen v(QColor(0xf5, 0xc2, 0x42), 6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
-    p.setPen(v);
-    p.setBrush(Qt::NoBrush);
-    p.drawPolyline(QPolygonF({QPointF(21, 20), QPointF(32, 46), QPointF(43, 20)}));
+#ifdef VORALITH_STORED_ICON
+    for (const StoredIcon &icon : kStoredIcons)
+        if (icon.size == size)
+            return QImage(reinterpret_cast<const uchar *>(icon.pixels), size, size, size * 4,
+                          QImage::Format_ARGB32_Premultiplied);
+#endif
+    Q_UNUSED(size);
+    return {};
 }
 
-// Painted at the size asked for when it is asked for: nothing is kept. A set of images
-// made up front (up to 256 pixels square) held a third of a megabyte per copy of the icon.
+// The sizes kept in the program are drawn from its pixels; any other size is painted when
+// it is asked for. Nothing is kept: a set of images made up front (up to 256 pixels square)
+// held a third of a megabyte per copy of the icon.
 class VoralithIconEngine : public QIconEngine {
 public:
-    void paint(QPainter *painter, const QRect &rect, QIcon::Mode, QIcon::State) override
+    void paint(QPainter *painter, const QRect &rect, QIcon::Mode mode, QIcon::State state) override
     {
-        painter->save();
-        painter->translate(rect.topLeft());
-        paintIcon(*painter, std::min(rect.width(), rect.height()));
-        painter->restore();
+        painter->drawPixmap(rect.topLeft(), pixmap(rect.size(), mode, state));
     }
-    QPixmap pixmap(const QSize &size, QIcon::Mode mode, QIcon::State state) override
+    QPixmap pixmap(const QSize &size, QIcon::Mode, QIcon::State) override
     {
-        QImage image(size, QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::transparent);
-        QPainter p(&image);
-        paint(&p, QRect(QPoint(0, 0), size), mode, state);
-        p.end();
+        const int side = std::min(size.width(), size.height());
+        QImage image = storedImage(side);
+        if (image.isNull()) {
+            image = QImage(side, side, QImage::Format_ARGB32_Premultiplied);
+            image.fill(Qt::transparent);
+            QPainter p(&image);
+            paintIcon(p, side);
+        }
         return QPixmap::fromImage(image);
     }
     QIconEngine *clone() const override { return new VoralithIconEngine; }
-    // The sizes a window manager is offered for title bars and task switchers.
     QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override
     {
-        return {QSize(16, 16), QSize(24, 24), QSize(32, 32), QSize(48, 48), QSize(64, 64)};
+        QList<QSize> sizes;
+        for (const int side : kStoredIconSizes)
+            sizes.append(QSize(side, side));
+        return sizes;
     }
 };
 }  // namespace

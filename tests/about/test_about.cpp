@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The About window offscreen, with System Info's tool start and message box replaced.
 #include "frmabout.h"
+#include "iconshape.h"
 
 #include <QApplication>
 #include <QLabel>
+#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
@@ -73,6 +75,26 @@ private slots:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(!first && second);
         QCOMPARE(second->lblDescription->text(), QString("Voralith"));
+    }
+
+    // The icon kept in the program is the one its shapes paint, at the sizes kept and at others.
+    void icon_data()
+    {
+        QTest::addColumn<int>("side");
+        for (int side : {16, 24, 32, 48, 64, 20, 128})
+            QTest::addRow("%d", side) << side;
+    }
+    void icon()
+    {
+        QFETCH(int, side);
+        QImage painted(side, side, QImage::Format_ARGB32_Premultiplied);
+        painted.fill(Qt::transparent);
+        QPainter p(&painted);
+        paintIcon(p, side);
+        p.end();
+        const QImage shown = voralithIcon().pixmap(QSize(side, side)).toImage();
+        QCOMPARE(shown.convertToFormat(QImage::Format_ARGB32_Premultiplied), painted);
+        QVERIFY(painted.pixel(side / 2, side / 2) != 0);
     }
 };
 
