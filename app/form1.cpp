@@ -7,6 +7,7 @@
 #include "frmabout.h"
 #include "identify.h"
 #include "version.h"
+#include "windowstyle.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -64,16 +65,6 @@ protected:
     }
 };
 
-// The design's sans-serif face at a size.
-QFont designFace(int points)
-{
-    QFont f;
-    f.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"), QStringLiteral("MS Sans Serif"),
-                   QStringLiteral("DejaVu Sans")});
-    f.setStyleHint(QFont::SansSerif);
-    f.setPointSize(points);
-    return f;
-}
 }  // namespace
 
 Form1::Form1(Deps deps, QWidget *parent) : QMainWindow(parent), m_deps(std::move(deps))
@@ -191,6 +182,7 @@ void Form1::buildControls()
     mono.setFamilies({QStringLiteral("Courier"), QStringLiteral("Courier New"), QStringLiteral("Liberation Mono"),
                       QStringLiteral("DejaVu Sans Mono")});
     mono.setStyleHint(QFont::TypeWriter);
+    mono.setStyleStrategy(QFont::PreferNoShaping);
     mono.setFixedPitch(true);
     mono.setPointSizeF(9.75);
     mono.setStretch(QFont::Unstretched);

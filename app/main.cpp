@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Voralith: programs AT89C51/AT89C52 flash microcontrollers through the programmer board.
+#include "fontwarmup.h"
 #include "form1.h"
 #include "frmabout.h"
 #include "version.h"
+#include "windowstyle.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -38,7 +40,9 @@ int main(int argc, char *argv[])
         parser.process(core);
     }
 
+    FontWarmUp fonts;
     QApplication app(argc, argv);
+    setUpLook(app);
     QApplication::setWindowIcon(voralithIcon());
     parser.process(app);
 
@@ -60,6 +64,7 @@ int main(int argc, char *argv[])
     }
     deps.work = work.value();
 
+    fonts.wait();
     Form1 window(std::move(deps));
     window.show();
     QTimer::singleShot(0, &window, &Form1::tellStartupProblem);
