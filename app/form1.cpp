@@ -182,7 +182,9 @@ void Form1::buildControls()
     mono.setFamilies({QStringLiteral("Courier"), QStringLiteral("Courier New"), QStringLiteral("Liberation Mono"),
                       QStringLiteral("DejaVu Sans Mono")});
     mono.setStyleHint(QFont::TypeWriter);
-    mono.setStyleStrategy(QFont::PreferNoShaping);
+    // The view only ever holds printable ASCII, which every such face has: no other face is
+    // looked for to fill in, and none of it needs shaping.
+    mono.setStyleStrategy(QFont::StyleStrategy(QFont::PreferNoShaping | QFont::NoFontMerging));
     mono.setFixedPitch(true);
     mono.setPointSizeF(9.75);
     mono.setStretch(QFont::Unstretched);

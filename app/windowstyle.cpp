@@ -65,6 +65,8 @@ QFont designFace(qreal points)
     f.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"), QStringLiteral("MS Sans Serif"),
                    QStringLiteral("DejaVu Sans")});
     f.setStyleHint(QFont::SansSerif);
+    // Latin text is drawn glyph by glyph, as the design's system drew it; a script that
+    // needs shaping (a file name in Arabic, say) is still shaped.
     f.setStyleStrategy(QFont::PreferNoShaping);
     f.setPointSizeF(points);
     return f;
