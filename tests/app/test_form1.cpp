@@ -5,12 +5,15 @@
 #include "listing.h"
 #include "timeouts.h"
 #include "windowfixture.h"
+#include "windowstyle.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QTimer>
+#include <QToolButton>
 
 class TestForm1 : public QObject {
     Q_OBJECT
@@ -290,6 +293,22 @@ private slots:
         QVERIFY2(!second.ok() && second.message().startsWith(told.replace("%1", first.dir.filePath(at))),
                  qPrintable(second.message()));
         QCOMPARE(readAll(first.w->work().listingPath()), listing::format(pattern(100)));
+    }
+
+    // In the program's look a menu bar too narrow for its menus still shows its overflow
+    // arrow, read when it is drawn.
+    void overflowArrow()
+    {
+        setUpLook(*static_cast<QApplication *>(QCoreApplication::instance()));
+        QMenuBar bar;
+        for (const char *title : {"&File", "&Actions", "&Comm port", "&?"})
+            bar.addMenu(QString::fromLatin1(title));
+        bar.resize(60, 30);
+        bar.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&bar));
+        const auto *arrow = bar.findChild<QToolButton *>();
+        QVERIFY(arrow && arrow->isVisible());
+        QVERIFY(!arrow->icon().pixmap(16, 16).isNull());
     }
 };
 
