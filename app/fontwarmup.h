@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Reads the system's font configuration on a second thread while the program connects to
-// the display, so that the first window's text does not wait for it: most of the time
-// from the display's connection to the first shown window went into that reading.
+// the display, so that the first window's text does not wait for it: two-fifths of the
+// work between the display's connection and the first shown window is that reading.
 #pragma once
 
 #include <thread>
