@@ -21,14 +21,10 @@ frmAbout::Deps &deps()
     return d;
 }
 
-QFont sansFont(qreal points, bool bold)
+QFont boldFace(qreal points)
 {
-    QFont f;
-    f.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"), QStringLiteral("MS Sans Serif"),
-                   QStringLiteral("DejaVu Sans")});
-    f.setStyleHint(QFont::SansSerif);
-    f.setPointSizeF(points);
-    f.setBold(bold);
+    QFont f = designFace(points);
+    f.setBold(true);
     return f;
 }
 
@@ -39,6 +35,19 @@ void setTextColour(QWidget *w, const QColor &c)
     w->setPalette(p);
 }
 }  // namespace
+
+QFont designFace(qreal points)
+{
+    QFont f;
+    f.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"), QStringLiteral("MS Sans Serif"),
+                   QStringLiteral("DejaVu Sans")});
+    f.setStyleHint(QFont::SansSerif);
+    // Latin text is drawn glyph by glyph, as the design's system drew it; a script that
+    // needs shaping (a file name in Arabic, say) is still shaped.
+    f.setStyleStrategy(QFont::PreferNoShaping);
+    f.setPointSizeF(points);
+    return f;
+}
 
 void frmAbout::setDeps(Deps d)
 {
@@ -67,7 +76,7 @@ frmAbout::frmAbout(QWidget *parent) : QDialog(parent)
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     // The designed client area, 5730 by 3285 twips at 15 twips a pixel.
     setFixedSize(382, 219);
-    setFont(sansFont(8, false));
+    setFont(designFace(8));
 
     picIcon = new QLabel(this);
     picIcon->setGeometry(16, 16, 32, 32);
@@ -75,7 +84,7 @@ frmAbout::frmAbout(QWidget *parent) : QDialog(parent)
 
     lblTitle = new QLabel(this);
     lblTitle->setGeometry(70, 14, 296, 30);
-    lblTitle->setFont(sansFont(13.5, true));
+    lblTitle->setFont(boldFace(13.5));
     setTextColour(lblTitle, QColor(0, 0, 128));
 
     lblVersion = new QLabel(this);

@@ -7,7 +7,6 @@
 #include "frmabout.h"
 #include "identify.h"
 #include "version.h"
-#include "windowstyle.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -36,8 +35,6 @@ void place(QWidget *w, int left, int top, int width, int height)
     w->setGeometry(px(left), px(top), px(width), px(height));
 }
 
-const char *const kSettingsOrg = "Quorvale";
-const char *const kSettingsApp = "Quorvale";
 const char *const kPortKey = "Parameters/CommPort";
 
 // A frame with its caption on the top edge, as the design draws them; the children keep
@@ -234,7 +231,7 @@ void Form1::buildMenus()
 
 void Form1::Form_Load()
 {
-    const QSettings settings(QString::fromLatin1(kSettingsOrg), QString::fromLatin1(kSettingsApp));
+    const QSettings settings(QString::fromLatin1(kSettingsOrganisation), QString::fromLatin1(kSettingsApplication));
     const QString stored = settings.value(QString::fromLatin1(kPortKey), QStringLiteral("2")).toString();
     // A settings file that cannot be read, or not as a whole, is left as it is: written
     // back, it would lose what could not be read, the user's port mappings among it.
@@ -286,7 +283,7 @@ void Form1::Form_Unload()
 {
     m_unloaded = true;
     if (!m_settingsUnusable) {
-        QSettings settings(QString::fromLatin1(kSettingsOrg), QString::fromLatin1(kSettingsApp));
+        QSettings settings(QString::fromLatin1(kSettingsOrganisation), QString::fromLatin1(kSettingsApplication));
         settings.setValue(QString::fromLatin1(kPortKey), QString::number(MSComm1.portNumber()));
         settings.sync();
     }

@@ -2,6 +2,8 @@
 // The program's look, set once at start.
 #include "windowstyle.h"
 
+#include "frmabout.h"
+
 #include <QApplication>
 #include <QIconEngine>
 #include <QPainter>
@@ -58,19 +60,6 @@ public:
     }
 };
 }  // namespace
-
-QFont designFace(qreal points)
-{
-    QFont f;
-    f.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"), QStringLiteral("MS Sans Serif"),
-                   QStringLiteral("DejaVu Sans")});
-    f.setStyleHint(QFont::SansSerif);
-    // Latin text is drawn glyph by glyph, as the design's system drew it; a script that
-    // needs shaping (a file name in Arabic, say) is still shaped.
-    f.setStyleStrategy(QFont::PreferNoShaping);
-    f.setPointSizeF(points);
-    return f;
-}
 
 void setUpLook(QApplication &app)
 {

@@ -3,12 +3,7 @@
 // the images it holds when they are first drawn rather than at start.
 #pragma once
 
-#include <QFont>
-
 class QApplication;
-
-// The design's sans-serif face at a size.
-QFont designFace(qreal points);
 
 // Sets the style and the face of the whole program; called once, before any window.
 void setUpLook(QApplication &app);

@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -93,6 +94,13 @@ public:
 private:
     int setUpPort();
     int openAndIdentify(const ChipInfo **chip);
+    // The format --format gives (checked to be bin or hex before any command runs).
+    std::optional<ImageFormat> givenFormat() const
+    {
+        if (!m_p.isSet(m_o.format))
+            return std::nullopt;
+        return m_p.value(m_o.format) == QLatin1String("hex") ? ImageFormat::IntelHex : ImageFormat::Binary;
+    }
     int loadFile(const QString &path, Image *image);
     int fitsChip(const Image &image, const ChipInfo &chip);
     int loadForChip(const QString &path, Image *image, const ChipInfo **chip);
@@ -193,10 +201,8 @@ int Cli::openAndIdentify(const ChipInfo **chip)
 
 int Cli::loadFile(const QString &path, Image *image)
 {
-    auto loaded = m_p.isSet(m_o.format)
-                      ? loadImage(path, m_p.value(m_o.format) == QLatin1String("hex") ? ImageFormat::IntelHex
-                                                                                       : ImageFormat::Binary)
-                      : loadImage(path);
+    const std::optional<ImageFormat> format = givenFormat();
+    auto loaded = format ? loadImage(path, *format) : loadImage(path);
     if (!loaded)
         return fileFailure(loaded.message());
     *image = loaded.value();
@@ -308,10 +314,7 @@ int Cli::read(const QString &path)
     const auto data = readDevice(m_board, chip->size, m_t.step(QStringLiteral("Read")));
     if (!data)
         return boardFailure(data.message());
-    const ImageFormat format = m_p.isSet(m_o.format)
-                                   ? (m_p.value(m_o.format) == QLatin1String("hex") ? ImageFormat::IntelHex
-                                                                                     : ImageFormat::Binary)
-                                   : formatForName(path);
+    const ImageFormat format = givenFormat().value_or(formatForName(path));
     if (Status s = saveImage(Image{data.value(), QString(), format}, path, format); !s)
         return fileFailure(s.message());
     printSums(path, data.value());

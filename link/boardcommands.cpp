@@ -12,13 +12,8 @@ Failure waitFailure(SerialLink &link, SerialLink::WaitEnd end)
     switch (end) {
     case SerialLink::WaitEnd::Stopped:
         return Failure{QObject::tr("stopped"), Failure::Stopped};
-    case SerialLink::WaitEnd::PortLost: {
-        const QString why = link.lastLossReason();
-        return Failure{why.isEmpty() ? QObject::tr("the serial port %1 was lost").arg(link.portName())
-                                     : QObject::tr("the serial port %1 was lost (%2)")
-                                           .arg(link.portName(), why),
-                       Failure::PortLost};
-    }
+    case SerialLink::WaitEnd::PortLost:
+        return link.lossFailure();
     case SerialLink::WaitEnd::TimedOut:
         return Failure{QObject::tr("the board did not answer within %1 seconds")
                            .arg(timeouts::reply.count() / 1000.0),

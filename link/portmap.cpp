@@ -13,7 +13,7 @@ QString PortMap::deviceFor(int number) const
 {
     if (auto it = m_runOnly.find(number); it != m_runOnly.end())
         return it.value();
-    QSettings settings(QStringLiteral("Quorvale"), QStringLiteral("Quorvale"));
+    QSettings settings(QString::fromLatin1(kSettingsOrganisation), QString::fromLatin1(kSettingsApplication));
     const QString stored = settings.value(QStringLiteral("Ports/Com%1").arg(number)).toString();
     return stored.isEmpty() ? defaultDevice(number) : stored;
 }
@@ -53,7 +53,7 @@ QStringList PortMap::presentDevices()
 QMap<int, QString> PortMap::storedMappings()
 {
     QMap<int, QString> out;
-    QSettings settings(QStringLiteral("Quorvale"), QStringLiteral("Quorvale"));
+    QSettings settings(QString::fromLatin1(kSettingsOrganisation), QString::fromLatin1(kSettingsApplication));
     settings.beginGroup(QStringLiteral("Ports"));
     for (const QString &k : settings.childKeys()) {
         bool numeric = false;

@@ -46,12 +46,10 @@ std::unique_ptr<QIODevice> openSerialPort(int number, const QString &device, Ser
     return nullptr;
 }
 
-}  // namespace
-
-namespace {
 // The window's events get a pass at least this often, even when every reply is already in
 // when its wait starts: about one frame of the screen.
 constexpr std::chrono::milliseconds framePeriod{16};
+
 }  // namespace
 
 SerialLink::SerialLink(QObject *parent) : QObject(parent)
@@ -153,6 +151,13 @@ void SerialLink::lose(const QString &reason)
     m_lossReason = reason;
     close();
     emit portLost(reason);
+}
+
+Failure SerialLink::lossFailure() const
+{
+    return Failure{m_lossReason.isEmpty() ? tr("the serial port %1 was lost").arg(portName())
+                                          : tr("the serial port %1 was lost (%2)").arg(portName(), m_lossReason),
+                   Failure::PortLost};
 }
 
 Status SerialLink::send(const QByteArray &command)

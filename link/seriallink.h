@@ -78,6 +78,8 @@ public:
     bool stopRequested() const { return m_stop; }
 
     QString lastLossReason() const { return m_lossReason; }
+    // "the serial port Com2 was lost (why)": a lost port as every exchange tells it.
+    Failure lossFailure() const;
     // What the driver said when the port was last opened and asked for low latency.
     portsystem::LowLatency lowLatency() const { return m_lowLatency; }
 

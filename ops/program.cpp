@@ -13,13 +13,8 @@ Status sendCommand(BoardCommands &board, const QString &operation, const std::fu
     Status sent = send();
     if (sent) {
         link.drain();
-        if (!link.isOpen()) {
-            const QString why = link.lastLossReason();
-            sent = Failure{why.isEmpty() ? QObject::tr("the serial port %1 was lost").arg(link.portName())
-                                         : QObject::tr("the serial port %1 was lost (%2)")
-                                               .arg(link.portName(), why),
-                           Failure::PortLost};
-        }
+        if (!link.isOpen())
+            sent = link.lossFailure();
     }
     if (sent)
         return {};
