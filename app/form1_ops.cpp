@@ -106,6 +106,10 @@ void Form1::Verify_Click()
         tellFailure(*this, title, image.failure());
         return;
     }
+    if (Status s = requireData(image.value()); !s) {
+        tellFailure(*this, title, s.failure());
+        return;
+    }
     if (Status s = ensurePort(); !s) {
         tellFailure(*this, title, s.failure());
         return;
@@ -157,9 +161,10 @@ void Form1::WriteData_Click()
     };
     // Read again now: a file rebuilt since it was listed is what is programmed.
     const auto image = currentImage();
-    if (!image) {
+    Status usable = image ? requireData(image.value()) : Status(image.failure());
+    if (!usable) {
         finish();
-        tellFailure(*this, title, image.failure());
+        tellFailure(*this, title, usable.failure());
         return;
     }
     showStatusDisplay(true);  // a listing made again above ends with the view shown

@@ -6,6 +6,7 @@
 #include "identify.h"
 #include "image.h"
 #include "listing.h"
+#include "outputfile.h"
 #include "portscan.h"
 #include "program.h"
 #include "terminal.h"
@@ -14,6 +15,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <cstdio>
@@ -216,6 +218,8 @@ int Cli::loadForChip(const QString &path, Image *image, const ChipInfo **chip)
 {
     if (int e = loadFile(path, image); e != Success)
         return e;
+    if (Status s = requireData(*image); !s)
+        return fileFailure(s.message());
     if (int e = openAndIdentify(chip); e != Success)
         return e;
     return fitsChip(*image, **chip);
@@ -308,6 +312,9 @@ int Cli::blank()
 
 int Cli::read(const QString &path)
 {
+    // A file that cannot be written is told before the chip is read, not after.
+    if (Status s = checkOutput(path); !s)
+        return fileFailure(s.message());
     const ChipInfo *chip = nullptr;
     if (int e = openAndIdentify(&chip); e != Success)
         return e;
@@ -317,7 +324,11 @@ int Cli::read(const QString &path)
     const ImageFormat format = givenFormat().value_or(formatForName(path));
     if (Status s = saveImage(Image{data.value(), QString(), format}, path, format); !s)
         return fileFailure(s.message());
-    printSums(path, data.value());
+    // The image itself is on standard output: its figures go beside it, not into it.
+    if (isStandardOutput(path))
+        m_t.note(path + QStringLiteral(": ") + sumsText(imageSums(data.value())));
+    else
+        printSums(path, data.value());
     return Success;
 }
 
@@ -422,6 +433,8 @@ int Cli::program(const QString &path)
     Image image;
     if (int e = loadFile(path, &image); e != Success)
         return e;
+    if (Status s = requireData(image); !s)
+        return fileFailure(s.message());
     if (Status s = m_link.open(); !s)
         return boardFailure(s.message());
     if (!confirm(QStringLiteral("Program")))
@@ -610,6 +623,22 @@ int main(int argc, char **argv)
         return Success;
     }
     Terminal t(parsed && p.isSet(o.quiet));
+    // A name that is not valid text here would be opened or made under another name: the
+    // arguments are taken exactly as given, or not at all.
+    const QStringList given = app.arguments();
+    for (int i = 1; i < argc && i < given.size(); ++i) {
+        const QByteArray raw(argv[i]);
+        if (given[i].contains(QChar::ReplacementCharacter) && QFile::encodeName(given[i]) != raw) {
+            QString shown;
+            for (char c : raw)
+                shown += quint8(c) >= 0x20 && quint8(c) < 0x7F ? QString(QLatin1Char(c))
+                                                               : QStringLiteral("\\x%1").arg(quint8(c), 2, 16, QLatin1Char('0'));
+            t.failure(QStringLiteral("voralith-cli: \"%1\" is not valid UTF-8, so it cannot be used as it is; give "
+                                     "the file a name in UTF-8.")
+                          .arg(shown));
+            return Usage;
+        }
+    }
     if (!parsed) {
         t.failure(QStringLiteral("voralith-cli: %1 (see voralith-cli --help).").arg(p.errorText()));
         return Usage;

@@ -69,6 +69,12 @@ void Terminal::failure(const QString &text)
     std::fputs(forTerminal(text + QLatin1Char('\n')).constData(), stderr);
 }
 
+void Terminal::note(const QString &text)
+{
+    if (!m_quiet)
+        failure(text);
+}
+
 Progress Terminal::step(const QString &name)
 {
     endBar();

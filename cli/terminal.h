@@ -17,6 +17,8 @@ public:
 
     void result(const QString &text);
     void failure(const QString &text);
+    // A result told on standard error, when standard output carries data.
+    void note(const QString &text);
     // The progress sink of one step, named as it starts.
     Progress step(const QString &name);
     // A question answered on standard input; only "y" or "yes" says yes.

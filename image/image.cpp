@@ -3,6 +3,7 @@
 #include "image.h"
 
 #include "intelhex.h"
+#include "outputfile.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -95,6 +96,13 @@ Result<Image> loadImage(const QString &path, ImageFormat format)
     return load(path, format);
 }
 
+Status requireData(const Image &image)
+{
+    if (!image.bytes.isEmpty())
+        return {};
+    return Failure{QObject::tr("%1 holds no data: nothing to write.").arg(image.path), Failure::Refused};
+}
+
 bool sameFile(const QString &a, const QString &b)
 {
     const QFileInfo fa(a), fb(b);
@@ -112,9 +120,9 @@ Status saveImage(const Image &image, const QString &path, ImageFormat format)
         auto content = readWhole(image.path, maxFileRead);
         if (!content)
             return content.failure();
-        return writeFileSafely(path, content.value());
+        return writeOutput(path, content.value());
     }
-    return writeFileSafely(path, format == ImageFormat::IntelHex ? intelhex::format(image.bytes) : image.bytes);
+    return writeOutput(path, format == ImageFormat::IntelHex ? intelhex::format(image.bytes) : image.bytes);
 }
 
 Status writeFileSafely(const QString &path, const QByteArray &data)

@@ -27,14 +27,19 @@ struct Image {
 Result<Image> loadImage(const QString &path);
 // The same in the format given, whatever the name or the content suggest.
 Result<Image> loadImage(const QString &path, ImageFormat format);
+// Write, Verify and program refuse an image with no data (a 0-byte file, HEX holding only
+// its end record) before anything is sent: its success would say nothing of the chip.
+Status requireData(const Image &image);
 // .hex, .ihx and .ihex (any case) are Intel HEX; every other name raw binary.
 ImageFormat formatForName(const QString &path);
-// Writes `image` to `path` in `format`. A save in the image's own format copies its file
-// byte for byte; a save onto the image's own file leaves it as it is and succeeds.
+// Writes `image` to `path` in `format`, as writeOutput writes a file the user names. A save
+// in the image's own format copies its file byte for byte; a save onto the image's own file
+// leaves it as it is and succeeds.
 Status saveImage(const Image &image, const QString &path, ImageFormat format);
 // The one safe file write: a temporary file beside `path`, unbuffered writes with checked
 // counts, renamed over `path` only when complete, so a failed write leaves the old file as
-// it was. A symbolic link standing at `path` is replaced, never written through.
+// it was. A symbolic link standing at `path` is replaced, never written through: this is
+// for the program's own files.
 Status writeFileSafely(const QString &path, const QByteArray &data);
 // True when both paths name the same existing file (also through links or "..").
 bool sameFile(const QString &a, const QString &b);

@@ -11,7 +11,11 @@
 #include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QDir>
 #include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 using namespace faults;
 Q_DECLARE_METATYPE(faults::Op)
@@ -212,6 +216,14 @@ private slots:
                                                has("Write Data: Are you sure ? [y/N] \nNothing was changed."), kId});
                 row("bad HEX", {{}, {}, {"--yes", "program", "in.hex"}, "in.hex", ":0300000041424337\n:03000300414243F0\n", {},
                         2, exact(""), has("in.hex, line 2:")});
+        row("write of HEX holding only its end record", {{}, {}, {"--yes", "write", "in.hex"}, "in.hex", ":00000001FF\r\n",
+                                                         {}, 2, exact(""), exact("in.hex holds no data: nothing to write.\n")});
+        row("verify of an empty file", {{}, {}, {"verify", "in.bin"}, "in.bin", "", {}, 2, exact(""),
+                                        exact("in.bin holds no data: nothing to write.\n")});
+        row("program of an empty file", {{}, {}, {"--yes", "program", "in.bin"}, "in.bin", "", {}, 2, exact(""),
+                                         exact("in.bin holds no data: nothing to write.\n")});
+        row("read into a folder that is not there", {{}, {}, {"read", "no/out.bin"}, {}, {}, {}, 2, exact(""),
+                                                     has("no/out.bin cannot be written: its folder")});
         row("image larger than the chip", {c51, {}, {"--yes", "write", "in.bin"}, "in.bin", QByteArray(4097, 0), {}, 2,
                                            exact(""), has("more than the AT89C51's 4096: nothing was done."), kId,
                                            chip({}, 4096)});
@@ -221,6 +233,71 @@ private slots:
                               "^/dev/pts/\\d+ \\(Com3\\)\n  may open: yes\n  held: yes, by process \\d+ \\(voralith-board\\)\n"
                               "  board: 1E 52 FF, Device : Atmel 89C52 \\(Vpp=12V\\)\n$",
                               "", kId});
+    }
+
+    // A read into what the user names: a link's target is replaced (the link and the
+    // target's permissions kept), a device node, a named pipe or "-" is written straight into.
+    void outputs_data()
+    {
+        QTest::addColumn<QString>("kind");
+        for (const char *kind : {"link", "device node", "named pipe", "-"})
+            QTest::newRow(kind) << QString::fromLatin1(kind);
+    }
+    void outputs()
+    {
+        QFETCH(QString, kind);
+        QTemporaryDir dir;
+        const QByteArray memory = pattern(4096, 7);
+        BoardTool b({"--chip", "89c51", "--image", writeFile(dir.filePath("chip.bin"), memory)});
+        const QString out = kind == "-" ? kind : dir.filePath("out");
+        int pipeEnd = -1;
+        if (kind == "link") {
+            QFile::setPermissions(writeFile(dir.filePath("target"), "old"), QFile::ReadOwner | QFile::WriteOwner);
+            QFile::link(dir.filePath("target"), out);
+        } else if (kind == "device node") {
+            QCOMPARE(::mknod(qPrintable(out), S_IFCHR | 0666, makedev(1, 3)), 0);  // as /dev/null
+        } else if (kind == "named pipe") {
+            QCOMPARE(::mkfifo(qPrintable(out), 0600), 0);
+            pipeEnd = ::open(qPrintable(out), O_RDONLY | O_NONBLOCK);  // the chip fits in the pipe's buffer
+        }
+        QProcess p;
+        p.start(QStringLiteral(VORALITH_CLI_PATH), {"--port", b.path, "read", out});
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitCode(), 0);
+        struct stat st {};
+        QCOMPARE(::lstat(qPrintable(out), &st), kind == "-" ? -1 : 0);
+        if (kind == "link") {
+            QVERIFY(S_ISLNK(st.st_mode));
+            QCOMPARE(readAll(dir.filePath("target")), memory);
+            QCOMPARE(QFile::permissions(dir.filePath("target")), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser |
+                                                                   QFile::WriteUser);
+        } else if (kind == "device node") {
+            QVERIFY(S_ISCHR(st.st_mode));
+        } else if (kind == "named pipe") {
+            QVERIFY(S_ISFIFO(st.st_mode));
+            QByteArray got(8192, 0);
+            got.truncate(::read(pipeEnd, got.data(), got.size()));
+            ::close(pipeEnd);
+            QCOMPARE(got, memory);
+        } else {
+            QCOMPARE(p.readAllStandardOutput(), memory);
+            QVERIFY(p.readAllStandardError().contains("-: 4096 bytes"));
+        }
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::System).size(), 1 + int(kind != "-") + int(kind == "link"));
+    }
+
+    // A name the program cannot hold as text is refused, never replaced by another name.
+    void nameNotUtf8()
+    {
+        QTemporaryDir dir;
+        QProcess p;
+        p.setWorkingDirectory(dir.path());
+        p.start("/bin/sh", {"-c", "exec \"$0\" read \"$(printf 'rd\\377.bin')\"", VORALITH_CLI_PATH});
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitCode(), 2);
+        QCOMPARE(p.readAllStandardError(), "voralith-cli: \"rd\\xff.bin\" is not valid UTF-8, so it cannot be used as it is; "
+                                           "give the file a name in UTF-8.\n");
+        QVERIFY(QDir(dir.path()).isEmpty());
     }
 
     void commands()

@@ -135,6 +135,8 @@ private slots:
         QTest::newRow("HEX to .bin") << "img.hex" << "back.bin" << false << yes << 0 << pattern(777) << "";
         QTest::newRow("a HEX copy keeps its text") << "img.hex" << "copy.ihx" << false << yes << 0
                                                    << intelhex::format(pattern(777)).toLower() << "";
+        QTest::newRow("onto a link: its target replaced") << "img.bin" << "link.bin" << false << yes << 0 << pattern(777)
+                                                          << "";
         QTest::newRow("a folder that is a file") << "img.bin" << "plain/out.bin" << false << yes << 0 << QByteArray()
                                                  << failed;
         QTest::newRow("the disk fills") << "img.bin" << "dst.bin" << true << yes << 512 << QByteArray("old") << full;
@@ -156,6 +158,8 @@ private slots:
             t.file(opened, intelhex::format(pattern(777)).toLower());
         QVERIFY(opened.isEmpty() || t.open(image));
         const QString dst = old ? t.file(dest, "old") : t.dir.filePath(dest);
+        if (dest == "link.bin")
+            QFile::link(t.file("target.bin", "old"), dst);
         const bool asked = QFileInfo::exists(dst);
         const qsizetype before = QDir(t.dir.path()).entryList(QDir::Files).size();
         t.prompts.savePaths.enqueue(dst);
@@ -178,6 +182,7 @@ private slots:
         QVERIFY(told.isEmpty() || (t.prompts.shown.last().text.startsWith(told.arg(dst)) &&
                                    t.prompts.shown.last().icon == Prompter::Critical));
         QCOMPARE(readAll(dst), written);
+        QCOMPARE(QFileInfo(dst).isSymLink(), dest == "link.bin");
         QCOMPARE(t.w->FileName, image);  // the current image stays what it was
         // Nothing left beside it, no temporary file, whatever happened.
         QCOMPARE(QDir(t.dir.path()).entryList(QDir::Files).size(), before + int(!asked && QFileInfo::exists(dst)));
@@ -195,6 +200,8 @@ private slots:
         for (const char *command : {"write", "verify", "save"}) {
             const QString notSaved = command == QString("save") ? "The image was not saved. " : "";
             QTest::addRow("deleted, %s", command) << command << -1 << notSaved + deleted;
+            QTest::addRow("emptied, %s", command) << command << 0
+                                                  << (notSaved.isEmpty() ? "%1 holds no data: nothing to write." : "");
             QTest::addRow("cut short, %s", command) << command << 10 << "";
             QTest::addRow("grown, %s", command) << command << 100 << "";
             QTest::addRow("grown past 8K, %s", command) << command << 8193 << notSaved + tooLong;
