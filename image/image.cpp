@@ -70,7 +70,8 @@ Result<Image> load(const QString &path, std::optional<ImageFormat> given)
                            Failure::TooLong};
         const intelhex::Parsed parsed = intelhex::parse(data, maxImageSize);
         if (!parsed.reason.isEmpty())
-            return Failure{QObject::tr("%1, line %2: %3.").arg(name).arg(parsed.line).arg(parsed.reason),
+            return Failure{parsed.line ? QObject::tr("%1, line %2: %3.").arg(name).arg(parsed.line).arg(parsed.reason)
+                                       : QObject::tr("%1: %2.").arg(name, parsed.reason),
                            parsed.tooLong ? Failure::TooLong : Failure::Refused};
         image.bytes = parsed.bytes;
         return image;

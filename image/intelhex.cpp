@@ -32,7 +32,18 @@ int digit(char c)
 
 bool blank(char c)
 {
-    return c == ' ' || c == '\t' || c == '\r';
+    return c == ' ' || c == '\t';
+}
+
+constexpr char ctrlZ = '\x1A';  // the end of a text file to DOS, which its tools wrote after the last line
+
+QByteArray trimmed(QByteArray line)
+{
+    while (!line.isEmpty() && blank(line.back()))
+        line.chop(1);
+    while (!line.isEmpty() && blank(line.front()))
+        line.remove(0, 1);
+    return line;
 }
 
 // How a character that should be a hex digit is named in a refusal.
@@ -40,6 +51,40 @@ QString shown(char c)
 {
     const auto u = quint8(c);
     return u >= 0x20 && u < 0x7F ? QStringLiteral("'%1'").arg(QChar(c)) : tr("the byte %1h").arg(hex(u));
+}
+
+QString twoDigits(int type)
+{
+    return QString::number(type, 16).toUpper().rightJustified(2, QLatin1Char('0'));
+}
+
+// One line's record as bytes (length, address, type, data, checksum) in `rec`, or why it is none.
+QString decode(const QByteArray &line, QByteArray &rec)
+{
+    if (line[0] != ':')
+        return tr("the line does not start with ':'");
+    const QByteArray digits = line.mid(1);
+    for (char c : digits)
+        if (digit(c) < 0)
+            return tr("%1 is not a hex digit").arg(shown(c));
+    if (digits.size() % 2)
+        return tr("an odd number of hex digits");
+    rec = QByteArray(digits.size() / 2, 0);
+    for (int i = 0; i < rec.size(); ++i)
+        rec[i] = char(digit(digits[2 * i]) << 4 | digit(digits[2 * i + 1]));
+    const auto *r = reinterpret_cast<const quint8 *>(rec.constData());
+    if (rec.size() < 5)
+        return tr("the line is too short for a record");
+    const int count = r[0];
+    if (rec.size() != count + 5)
+        return tr("the length field says %1 data bytes, the line holds %2").arg(count).arg(rec.size() - 5);
+    quint8 sum = 0;
+    for (int i = 0; i < rec.size() - 1; ++i)
+        sum += r[i];
+    const quint8 needed = quint8(-sum);
+    if (r[rec.size() - 1] != needed)
+        return tr("the checksum is %1h, the record needs %2h").arg(hex(r[rec.size() - 1]), hex(needed));
+    return {};
 }
 
 }  // namespace
@@ -57,60 +102,79 @@ Parsed parse(const QByteArray &text, int limit)
     QList<int> lineOf(limit, 0);  // the line that gave each address, 0 for none yet
     int length = 0;
     quint64 base = 0;
-    int endLine = 0;  // the line of the end-of-file record, 0 before it
+    int lastLine = 0;  // the last line that held anything
+    int endLine = 0;   // the line of the end-of-file record, 0 before it
+    bool ctrlZSeen = false;
 
-    const QList<QByteArray> lines = text.split('\n');
-    int lineCount = int(lines.size());
-    if (text.isEmpty() || text.endsWith('\n'))
-        --lineCount;  // the empty piece after the last line end is no line
-    for (int n = 1; n <= lineCount; ++n) {
-        QByteArray line = lines[n - 1];
-        while (!line.isEmpty() && blank(line.back()))
-            line.chop(1);
-        while (!line.isEmpty() && blank(line.front()))
-            line.remove(0, 1);
+    // What follows the end record may be blank, with one Ctrl+Z; anything else is refused.
+    auto afterEnd = [&](const QByteArray &rest) -> QString {
+        for (char c : rest) {
+            if (blank(c))
+                continue;
+            if (c == ctrlZ && !ctrlZSeen) {
+                ctrlZSeen = true;
+                continue;
+            }
+            if (c == ':')
+                return tr("a record after the end-of-file record of line %1").arg(endLine);
+            if (c == ctrlZ)
+                return tr("a second Ctrl+Z (1Ah) after the end-of-file record of line %1").arg(endLine);
+            return tr("text after the end-of-file record of line %1").arg(endLine);
+        }
+        return {};
+    };
+
+    // A line ends at CR, LF or CR LF, whichever the tool that wrote the file used.
+    int n = 0;
+    for (qsizetype at = 0; at < text.size();) {
+        ++n;
+        qsizetype stop = at;
+        while (stop < text.size() && text[stop] != '\n' && text[stop] != '\r')
+            ++stop;
+        QByteArray line = trimmed(text.mid(at, stop - at));
+        at = stop + (stop + 1 < text.size() && text[stop] == '\r' && text[stop + 1] == '\n' ? 2 : 1);
         if (line.isEmpty())
             continue;
-        if (endLine)
-            return refuse(n, tr("a record after the end-of-file record of line %1").arg(endLine));
-        if (line[0] != ':')
-            return refuse(n, tr("the line does not start with ':'"));
-        const QByteArray digits = line.mid(1);
-        for (char c : digits)
-            if (digit(c) < 0)
-                return refuse(n, tr("%1 is not a hex digit").arg(shown(c)));
-        if (digits.size() % 2)
-            return refuse(n, tr("an odd number of hex digits"));
-        QByteArray rec(digits.size() / 2, 0);
-        for (int i = 0; i < rec.size(); ++i)
-            rec[i] = char(digit(digits[2 * i]) << 4 | digit(digits[2 * i + 1]));
+        if (endLine) {
+            const QString why = afterEnd(line);
+            if (!why.isEmpty())
+                return refuse(n, why);
+            continue;
+        }
+        if (line[0] == ctrlZ)
+            return refuse(n, tr("a Ctrl+Z (1Ah), which may only follow the end-of-file record (:00000001FF)"));
+        lastLine = n;
+        QByteArray rec, rest;
+        QString why = decode(line, rec);
+        if (!why.isEmpty()) {
+            // The end record with the Ctrl+Z straight after it, on the same line.
+            const qsizetype z = line.indexOf(ctrlZ);
+            if (z < 0 || !decode(trimmed(line.left(z)), rec).isEmpty() || rec[3] != 1)
+                return refuse(n, why);
+            rest = line.mid(z);
+        }
         const auto *r = reinterpret_cast<const quint8 *>(rec.constData());
-        if (rec.size() < 5)
-            return refuse(n, tr("the line is too short for a record"));
         const int count = r[0];
-        if (rec.size() != count + 5)
-            return refuse(n, tr("the length field says %1 data bytes, the line holds %2")
-                                 .arg(count)
-                                 .arg(rec.size() - 5));
-        quint8 sum = 0;
-        for (int i = 0; i < rec.size() - 1; ++i)
-            sum += r[i];
-        const quint8 needed = quint8(-sum);
-        if (r[rec.size() - 1] != needed)
-            return refuse(n, tr("the checksum is %1h, the record needs %2h")
-                                 .arg(hex(r[rec.size() - 1]), hex(needed)));
         const int type = r[3];
         const quint64 offset = quint64(r[1]) << 8 | r[2];
         const quint8 *data = r + 4;
         static const int sizeOfType[] = {-1, 0, 2, 4, 2, 4};
+        static const char *const nameOfType[] = {
+            nullptr,
+            QT_TRANSLATE_NOOP("intelhex", "end of file"),
+            QT_TRANSLATE_NOOP("intelhex", "extended segment address"),
+            QT_TRANSLATE_NOOP("intelhex", "start segment address"),
+            QT_TRANSLATE_NOOP("intelhex", "extended linear address"),
+            QT_TRANSLATE_NOOP("intelhex", "start linear address"),
+        };
         if (type > 5)
-            return refuse(n, tr("unknown record type %1")
-                                 .arg(QString::number(type, 16).toUpper().rightJustified(2, QLatin1Char('0'))));
-        if (type != 0 && count != sizeOfType[type])
-            return refuse(n, tr("a record of type 0%1 holds %2 data bytes, not %3")
-                                 .arg(type)
-                                 .arg(sizeOfType[type])
-                                 .arg(count));
+            return refuse(n, tr("unknown record type %1").arg(twoDigits(type)));
+        if (type != 0 && count != sizeOfType[type]) {
+            const QString holds = count == 1 ? tr("1 data byte") : tr("%1 data bytes").arg(count);
+            const QString needs = sizeOfType[type] ? QString::number(sizeOfType[type]) : tr("none");
+            return refuse(n, tr("a record of type %1 (%2) holds %3, and that type needs %4")
+                                 .arg(twoDigits(type), tr(nameOfType[type]), holds, needs));
+        }
         switch (type) {
         case 0:
             for (int i = 0; i < count; ++i) {
@@ -133,6 +197,9 @@ Parsed parse(const QByteArray &text, int limit)
             break;
         case 1:
             endLine = n;
+            why = afterEnd(rest);
+            if (!why.isEmpty())
+                return refuse(n, why);
             break;
         case 2:
             base = (quint64(data[0]) << 8 | data[1]) << 4;
@@ -144,8 +211,13 @@ Parsed parse(const QByteArray &text, int limit)
             break;
         }
     }
+    if (!lastLine)
+        return refuse(0, text.isEmpty() ? tr("the file is empty, and an Intel HEX file holds at least its "
+                                             "end-of-file record (:00000001FF)")
+                                        : tr("the file holds only white space, and an Intel HEX file holds at "
+                                             "least its end-of-file record (:00000001FF)"));
     if (!endLine)
-        return refuse(lineCount + 1, tr("the file ends without an end-of-file record (:00000001FF)"));
+        return refuse(lastLine, tr("the file ends after this line without an end-of-file record (:00000001FF)"));
     out.bytes = image.left(length);
     return out;
 }
@@ -182,9 +254,9 @@ bool looksLikeHex(const QByteArray &content)
     bool seenColon = false;
     for (char c : content) {
         const auto u = quint8(c);
-        if (!(u >= 0x20 && u < 0x7F) && c != '\t' && c != '\r' && c != '\n')
+        if (!(u >= 0x20 && u < 0x7F) && c != '\t' && c != '\r' && c != '\n' && c != ctrlZ)
             return false;
-        if (!seenColon && !blank(c) && c != '\n') {
+        if (!seenColon && !blank(c) && c != '\r' && c != '\n') {
             if (c != ':')
                 return false;
             seenColon = true;

@@ -30,22 +30,41 @@ bool objcopy(const QStringList &args)
 class TestImage : public QObject {
     Q_OBJECT
 private slots:
+    // The file written, read back by us and by objcopy; also with its line ends replaced in
+    // turn by those of `ends`, and `after` following the end record, as other tools write it.
     void roundTripAgainstObjcopy_data()
     {
         QTest::addColumn<int>("length");
+        QTest::addColumn<QByteArrayList>("ends");
+        QTest::addColumn<QByteArray>("after");
         for (int n : {0, 1, 15, 16, 17, 4096, 8192})
-            QTest::addRow("%d", n) << n;
+            QTest::addRow("%d", n) << n << QByteArrayList{"\r\n"} << QByteArray();
+        QTest::newRow("CR") << 40 << QByteArrayList{"\r"} << QByteArray();
+        QTest::newRow("CR, LF, CR LF mixed") << 40 << QByteArrayList{"\r", "\n", "\r\n"} << QByteArray();
+        QTest::newRow("Ctrl+Z after the end") << 40 << QByteArrayList{"\r\n"} << QByteArray("\x1A");
+        QTest::newRow("Ctrl+Z on the end's line") << 40 << QByteArrayList{"\n"} << QByteArray(" \x1A\r\n\t\n");
     }
     void roundTripAgainstObjcopy()
     {
         QFETCH(int, length);
+        QFETCH(QByteArrayList, ends);
+        QFETCH(QByteArray, after);
         QTemporaryDir dir;
         const QByteArray data = pattern(length);
-        const QString bin = writeFile(dir.filePath("in.bin"), data), ours = dir.filePath("ours.hex");
+        const QString bin = writeFile(dir.filePath("in.bin"), data);
+        QString ours = dir.filePath("ours.hex");
         QVERIFY(saveImage(loadImage(bin).value(), ours, ImageFormat::IntelHex).ok());
+        if (ends != QByteArrayList{"\r\n"} || !after.isEmpty()) {
+            QByteArray text;
+            const QByteArrayList lines = readAll(ours).split('\n');
+            for (int i = 0; i + 1 < lines.size(); ++i)
+                text += lines[i].chopped(1) + (i + 2 == lines.size() ? after : ends[i % ends.size()]);
+            ours = writeFile(dir.filePath("other.txt"), text);  // HEX told by its content
+        }
         const auto back = loadImage(ours);
         QVERIFY2(back.ok(), qPrintable(back.message()));
         QCOMPARE(back.value().bytes, data);
+        QCOMPARE(back.value().format, ImageFormat::IntelHex);
         if (length == 0) {  // objcopy refuses an empty file either way
             QCOMPARE(readAll(ours), QByteArray(":00000001FF\r\n"));
             return;
@@ -55,7 +74,8 @@ private slots:
         QVERIFY(objcopy({"-I", "ihex", "-O", "binary", ours, dir.filePath("theirs.bin")}));
         QCOMPARE(readAll(dir.filePath("theirs.bin")), data);
         QVERIFY(objcopy({"-I", "binary", "-O", "ihex", bin, dir.filePath("theirs.hex")}));
-        QCOMPARE(readAll(ours), readAll(dir.filePath("theirs.hex")));
+        if (ours.endsWith(".hex"))
+            QCOMPARE(readAll(ours), readAll(dir.filePath("theirs.hex")));
         QCOMPARE(loadImage(dir.filePath("theirs.hex")).value().bytes, data);
     }
 
@@ -85,7 +105,10 @@ private slots:
         bad("length field", ":0200000002FC\n" + end, "1: the length field says 2 data bytes, the line holds 1.");
         bad("too short", ":000000\n" + end, "1: the line is too short for a record.");
         bad("unknown type", rec("0000000A") + end, "1: unknown record type 0A.");
-        bad("address record size", rec("0100000400") + end, "1: a record of type 04 holds 2 data bytes, not 1.");
+        bad("address record size", rec("0100000400") + end,
+            "1: a record of type 04 (extended linear address) holds 1 data byte, and that type needs 2.");
+        bad("end record with data", rec("02000001AABB"),
+            "1: a record of type 01 (end of file) holds 2 data bytes, and that type needs none.");
         const QString beyond = ": data at address 2000h, beyond the 8192 bytes of the largest chip.";
         bad("at 8192", one + rec("01200000AA") + end, "2" + beyond);
         bad("record across 8192", rec("041FFE0001020304") + end, "1" + beyond);
@@ -94,9 +117,19 @@ private slots:
             "2: data at address 10000h, beyond the 8192 bytes of the largest chip.");
         bad("two values", rec("0200100011AA") + "\n" + rec("0100110022") + end,
             "3: address 11h is given 22h here and AAh on line 1.");
-        bad("no end record", one + "\n", "3: the file ends without an end-of-file record (:00000001FF).");
-        bad("empty", {}, "1: the file ends without an end-of-file record (:00000001FF).");
+        bad("no end record", "\n" + one + " \n\n", "2: the file ends after this line without an end-of-file record "
+                                                  "(:00000001FF).");
+        QTest::newRow("empty") << "t.hex" << QByteArray() << int(Failure::Refused)
+                               << QVariant("t.hex: the file is empty, and an Intel HEX file holds at least its "
+                                           "end-of-file record (:00000001FF).");
         bad("after end", end + "\n" + one, "3: a record after the end-of-file record of line 1.");
+        bad("Ctrl+Z twice", one + end + "\x1A\r\n\x1A",
+            "4: a second Ctrl+Z (1Ah) after the end-of-file record of line 2.");
+        bad("text after Ctrl+Z", one + ":00000001FF\x1A\n\nDone.\n", "4: text after the end-of-file record of line 2.");
+        bad("Ctrl+Z before the end", one + "\x1A",
+            "2: a Ctrl+Z (1Ah), which may only follow the end-of-file record (:00000001FF).");
+        bad("CR, CR LF and LF each end one line", one.chopped(1) + "\r\r\n\n:0100010003FC\r" + end,
+            "4: the checksum is FCh, the record needs FBh.");
         bad("raw bytes named .hex", QByteArray("\x02\x00\x30", 3), "1: the line does not start with ':'.");
         QTest::newRow("binary of 8193") << "big.bin" << QByteArray(8193, 'x') << int(Failure::TooLong)
             << QVariant("big.bin is too long: 8193 bytes, and the largest chip holds 8192.");
@@ -111,6 +144,7 @@ private slots:
         good("blanks around", "a.hex", "\r\n" + full.chopped(1) + "  \t\r\n\r\n" + end + " \r\n", sixteen);
         good("last address", "a.hex", rec("011FFF0099") + end, QByteArray(8191, char(0xFF)) + '\x99');
         good("HEX text under another name", "prog.txt", "\n " + full + end, sixteen);
+        good("the same, Ctrl+Z after its end", "prog.txt", full + end + "\x1A", sixteen);
         good("':' then raw bytes", "prog.bin", QByteArray(":\x00\x01\xFF", 4), QByteArray(":\x00\x01\xFF", 4));
         good("binary of 8192", "full.bin", QByteArray(8192, 'x'), QByteArray(8192, 'x'));
     }
