@@ -34,7 +34,7 @@ const char *const kCommands =
     "Commands:\n"
     "  identify        read the signature and name the chip\n"
     "  blank           check that the chip is erased\n"
-    "  read FILE       read the whole chip into FILE\n"
+    "  read FILE       read the whole chip into FILE (- for standard output)\n"
     "  write FILE      write FILE into the chip (it is not erased first)\n"
     "  verify FILE     compare the chip with FILE\n"
     "  erase           erase the chip\n"
