@@ -56,8 +56,7 @@ void install(std::function<void()> onStop)
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
     for (int sig : {SIGINT, SIGTERM}) {
-        // A signal the caller ignores (a job started with nohup or in the background of a
-        // script) stays ignored.
+        // A signal the caller ignores (a job a script put in the background) stays ignored.
         struct sigaction old {};
         if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
             ::sigaction(sig, &sa, nullptr);
