@@ -9,6 +9,7 @@
 #include "outputfile.h"
 #include "portscan.h"
 #include "program.h"
+#include "signals.h"
 #include "terminal.h"
 #include "version.h"
 #include "workfolder.h"
@@ -28,6 +29,7 @@ enum Exit {
     Different = 1,  // a difference, data found, a byte that read back wrong
     Usage = 2,      // wrong use, a bad or refused file
     NoBoard = 3,    // no answer, no chip, an unknown or other chip, a port that cannot be opened
+    PipeClosed = 141,  // the reader of standard output or error has gone, as a shell tells SIGPIPE
 };
 
 const char *const kCommands =
@@ -56,8 +58,12 @@ const char *const kExitStatus =
     "  0  success\n"
     "  1  a difference, data found, or a byte that read back wrong\n"
     "  2  wrong use, or a bad or refused file (also: a question answered no)\n"
+    "     or output that could not be written (a full disk, a closed output)\n"
     "  3  no answer, no chip, an unknown chip (or not the one --chip names),\n"
-    "     or a port that cannot be opened\n";
+    "     or a port that cannot be opened\n"
+    "  130  stopped by Ctrl+C (SIGINT); the port is closed and restored first\n"
+    "  141  the reader of standard output or error has gone (a pipe into head)\n"
+    "  143  stopped by SIGTERM; the port is closed and restored first\n";
 
 struct Options {
     QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help.")};
@@ -92,8 +98,14 @@ class Cli {
 public:
     Cli(const QCommandLineParser &p, const Options &o, Terminal &t) : m_p(p), m_o(o), m_t(t) {}
     int run(const QString &command, const QString &argument);
+    // Ctrl+C, SIGTERM or output that cannot be written: the wait in hand ends, and the
+    // command ends through its normal path (the port closed, a note of a broken-off
+    // change kept).
+    void stop() { m_link.requestStop(); }
 
 private:
+    bool stopped() const { return m_link.stopRequested() || stopsignals::stopStatus() != 0; }
+    bool nextChip();
     int setUpPort();
     int openAndIdentify(const ChipInfo **chip);
     // The format --format gives (checked to be bin or hex before any command runs).
@@ -112,8 +124,10 @@ private:
     }
     int boardFailure(const QString &text)
     {
+        // What ends as this program stopped it (its output failed) is no fault of the board.
+        const bool ours = stopped();
         m_t.failure(text);
-        return NoBoard;
+        return ours ? Usage : NoBoard;
     }
     int fileFailure(const QString &text)
     {
@@ -485,14 +499,12 @@ int Cli::program(const QString &path)
             m_t.failure(outcome.message);
         } else {
             ++failed;
-            worst = std::max(worst, exitFor(outcome));
+            worst = std::max(worst, stopped() ? int(Usage) : exitFor(outcome));
             m_t.failure(chipLabel + outcome.message);
         }
         if (!repeat)
             return worst;
-        m_t.prompt(QStringLiteral("Put the next chip in and press Enter; q and Enter stops. "));
-        const auto line = m_t.readLine();
-        if (!line || line->trimmed().toLower() == QLatin1String("q"))
+        if (stopped() || !nextChip())
             break;
     }
     const QString summary = QStringLiteral("Programmed: %1, failed: %2.").arg(programmed).arg(failed);
@@ -501,6 +513,26 @@ int Cli::program(const QString &path)
     else
         m_t.result(summary);
     return failed ? worst : Success;
+}
+
+// Only an empty line programs the next chip: a word that is not one of the stops is asked
+// again, since a chip programmed by mistake cannot be taken back.
+bool Cli::nextChip()
+{
+    static const QStringList stops{QStringLiteral("q"),  QStringLiteral("quit"), QStringLiteral("exit"),
+                                   QStringLiteral("n"),  QStringLiteral("no"),   QStringLiteral("stop")};
+    for (;;) {
+        m_t.prompt(QStringLiteral("Put the next chip in and press Enter; q and Enter stops. "));
+        const auto line = m_t.readLine();
+        if (!line || stopped())
+            return false;
+        const QString answer = line->trimmed().toLower();
+        if (answer.isEmpty())
+            return true;
+        if (stops.contains(answer))
+            return false;
+        m_t.failure(QStringLiteral("Press Enter for the next chip, or q to stop."));
+    }
 }
 
 int Cli::ports()
@@ -592,58 +624,45 @@ int Cli::ports()
     return Success;
 }
 
-}  // namespace
-
-int main(int argc, char **argv)
+// A name that is not valid text here would be opened or made under another name: the
+// arguments are taken exactly as given, or not at all.
+int undecodableArgument(int argc, char **argv, const QStringList &given, Terminal &t)
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("voralith-cli"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(VORALITH_VERSION_STRING));
+    for (int i = 1; i < argc && i < given.size(); ++i) {
+        const QByteArray raw(argv[i]);
+        if (!given[i].contains(QChar::ReplacementCharacter) || QFile::encodeName(given[i]) == raw)
+            continue;
+        QString shown;
+        for (char c : raw)
+            shown += quint8(c) >= 0x20 && quint8(c) < 0x7F ? QString(QLatin1Char(c))
+                                                           : QStringLiteral("\\x%1").arg(quint8(c), 2, 16, QLatin1Char('0'));
+        t.failure(QStringLiteral("voralith-cli: \"%1\" is not valid UTF-8, so it cannot be used as it is; give "
+                                 "the file a name in UTF-8.")
+                      .arg(shown));
+        return Usage;
+    }
+    return Success;
+}
 
-    Options o;
-    QCommandLineParser p;
-    p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    p.setApplicationDescription(
-        QStringLiteral("Drives the programmer board of AT89C51/AT89C52 flash microcontrollers.\n\n") +
-        QString::fromLatin1(kCommands));
-    p.addOptions({o.help, o.version, o.port, o.com, o.yes, o.quiet, o.format, o.chip, o.noErase, o.repeat, o.probe});
-    p.addPositionalArgument(QStringLiteral("COMMAND"), QStringLiteral("One of the commands above, with its argument."),
-                            QStringLiteral("COMMAND [ARGUMENT]"));
-
-    const bool parsed = p.parse(app.arguments());
+// The command named on the command line, with its checks; `stop` is set to stop it while
+// it runs.
+int runCommand(const QCommandLineParser &p, const Options &o, bool parsed, Terminal &t, std::function<void()> &stop)
+{
     if (parsed && p.isSet(o.help)) {
         // The program's own name, not the path it was started by (the manual page is made from this).
         QString text = p.helpText();
         text.replace(QRegularExpression(QStringLiteral("^Usage: \\S+")), QStringLiteral("Usage: voralith-cli"));
-        std::fputs((text + QString::fromLatin1(kExitStatus)).toLocal8Bit().constData(), stdout);
+        t.print(text + QString::fromLatin1(kExitStatus));
         return Success;
     }
     if (parsed && p.isSet(o.version)) {
-        std::printf("voralith-cli %s\n", VORALITH_VERSION_STRING);
+        t.print(QStringLiteral("voralith-cli %1\n").arg(QStringLiteral(VORALITH_VERSION_STRING)));
         return Success;
-    }
-    Terminal t(parsed && p.isSet(o.quiet));
-    // A name that is not valid text here would be opened or made under another name: the
-    // arguments are taken exactly as given, or not at all.
-    const QStringList given = app.arguments();
-    for (int i = 1; i < argc && i < given.size(); ++i) {
-        const QByteArray raw(argv[i]);
-        if (given[i].contains(QChar::ReplacementCharacter) && QFile::encodeName(given[i]) != raw) {
-            QString shown;
-            for (char c : raw)
-                shown += quint8(c) >= 0x20 && quint8(c) < 0x7F ? QString(QLatin1Char(c))
-                                                               : QStringLiteral("\\x%1").arg(quint8(c), 2, 16, QLatin1Char('0'));
-            t.failure(QStringLiteral("voralith-cli: \"%1\" is not valid UTF-8, so it cannot be used as it is; give "
-                                     "the file a name in UTF-8.")
-                          .arg(shown));
-            return Usage;
-        }
     }
     if (!parsed) {
         t.failure(QStringLiteral("voralith-cli: %1 (see voralith-cli --help).").arg(p.errorText()));
         return Usage;
     }
-
     struct Known {
         const char *name;
         int arguments;
@@ -674,5 +693,53 @@ int main(int argc, char **argv)
         }
     }
     Cli cli(p, o, t);
-    return cli.run(command, args.value(1));
+    stop = [&cli] { cli.stop(); };
+    const int status = cli.run(command, args.value(1));
+    stop = [] {};
+    return status;
+}
+
+// A stop by a signal ends as a shell tells a death by it, whatever the command found; a
+// reader that has gone as SIGPIPE would; output that could not be written as wrong use,
+// unless the command failed with a higher status.
+int exitStatus(int status, const Terminal &t)
+{
+    if (const int bySignal = stopsignals::stopStatus())
+        return bySignal;
+    if (t.pipeClosed())
+        return PipeClosed;
+    if (t.broken())
+        return std::max(status, int(Usage));
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    stopsignals::guardStandardStreams();
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("voralith-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VORALITH_VERSION_STRING));
+
+    Options o;
+    QCommandLineParser p;
+    p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    p.setApplicationDescription(
+        QStringLiteral("Drives the programmer board of AT89C51/AT89C52 flash microcontrollers.\n\n") +
+        QString::fromLatin1(kCommands));
+    p.addOptions({o.help, o.version, o.port, o.com, o.yes, o.quiet, o.format, o.chip, o.noErase, o.repeat, o.probe});
+    p.addPositionalArgument(QStringLiteral("COMMAND"), QStringLiteral("One of the commands above, with its argument."),
+                            QStringLiteral("COMMAND [ARGUMENT]"));
+
+    const bool parsed = p.parse(app.arguments());
+    Terminal t(parsed && p.isSet(o.quiet));
+    std::function<void()> stop = [] {};
+    stopsignals::install([&stop] { stop(); });
+    t.setOnBroken([&stop] { stop(); });
+    int status = undecodableArgument(argc, argv, app.arguments(), t);
+    if (status == Success)
+        status = runCommand(p, o, parsed, t, stop);
+    t.finish();
+    return exitStatus(status, t);
 }

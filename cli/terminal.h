@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What voralith-cli shows and asks: results on standard output, failures, questions and
 // progress on standard error. A bar per step when standard error is a terminal, a plain
-// line per step otherwise; --quiet leaves only the failures.
+// line per step otherwise; --quiet leaves only the failures. Every write is checked.
 #pragma once
 
 #include "operations.h"
 
 #include <QString>
+#include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -19,20 +21,40 @@ public:
     void failure(const QString &text);
     // A result told on standard error, when standard output carries data.
     void note(const QString &text);
+    // Text on standard output as it is, --quiet or not (the help, the version).
+    void print(const QString &text);
     // The progress sink of one step, named as it starts.
     Progress step(const QString &name);
     // A question answered on standard input; only "y" or "yes" says yes.
     bool ask(const QString &question);
-    // A line of standard input; nothing at its end.
+    // A line of standard input; nothing at its end, when a stop came or once output failed.
     std::optional<QString> readLine();
     // A prompt for the next line of input, shown only when a person types it.
     void prompt(const QString &text);
 
+    // The first write that fails or is cut short (a full disk, a closed output, a pipe
+    // whose reader has gone) is told on standard error, unless that is the stream failing
+    // or the pipe's reader left, and calls `onBroken` so that the command stops; nothing
+    // more is written to that stream.
+    void setOnBroken(std::function<void()> onBroken) { m_onBroken = std::move(onBroken); }
+    bool broken() const { return m_outBroken || m_errBroken; }
+    bool pipeClosed() const { return m_pipeClosed; }
+    // The last check, at exit: whatever is still buffered must get out too.
+    void finish();
+
 private:
     struct Bar;
     void endBar();
+    bool put(std::FILE *stream, const QByteArray &bytes);
+    void fail(std::FILE *stream, int error);
     bool m_quiet;
     bool m_barsOnTerminal;
     bool m_typed;
+    bool m_outBroken = false;
+    bool m_errBroken = false;
+    bool m_pipeClosed = false;
+    std::function<void()> m_onBroken;
     std::shared_ptr<Bar> m_bar;
+    QByteArray m_input;  // read but not yet taken as a line
+    bool m_inputEnded = false;
 };

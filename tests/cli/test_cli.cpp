@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 using namespace faults;
 Q_DECLARE_METATYPE(faults::Op)
@@ -31,9 +32,34 @@ QByteArray chip(const QByteArray &image = {}, int size = 8192)
 QString has(const QString &text) { return QRegularExpression::escape(text); }
 QString exact(const QString &text) { return "^" + has(text) + "$"; }
 
+// How a standard stream of voralith-cli fails, set up in the child before it starts.
+enum Output { Full, Closed, ReaderGone, FileFills };
+void breakStream(int fd, Output how, const char *file)
+{
+    int pipeEnds[2];
+    switch (how) {
+    case Full: ::dup2(::open("/dev/full", O_WRONLY), fd); break;
+    case Closed: ::close(fd); break;
+    case ReaderGone:
+        if (::pipe(pipeEnds) == 0) {
+            ::dup2(pipeEnds[1], fd);
+            ::close(pipeEnds[0]);
+        }
+        break;
+    case FileFills: {
+        const rlimit cap{100, 100};
+        ::setrlimit(RLIMIT_FSIZE, &cap);
+        ::signal(SIGXFSZ, SIG_IGN);
+        ::dup2(::open(file, O_WRONLY | O_CREAT | O_TRUNC, 0600), fd);
+        break;
+    }
+    }
+}
+
 // A run against a board (its options, its chip): arguments ("--port DEVICE" first unless
 // given), input file, typed input; exit status, output and error patterns, the bytes the
-// board received, the chip afterwards (a file read must hold it).
+// board received, the chip afterwards (a file read must hold it); a standard stream that
+// fails (1 or 2) and how.
 struct Row {
     QStringList board;
     QByteArray chipImage;
@@ -43,16 +69,21 @@ struct Row {
     int code = 0;
     QString out, err;
     QByteArray wire, memory = chip();
+    int fd = 0;
+    Output broken = Full;
 };
 
 struct Run {
     int code = -1;
     QString out, err;
 };
-Run cli(const QString &dir, const QStringList &args, const QByteArray &typed = {})
+Run cli(const QString &dir, const QStringList &args, const QByteArray &typed = {},
+        const std::function<void()> &inChild = {})
 {
     QProcess p;
     p.setWorkingDirectory(dir);
+    if (inChild)
+        p.setChildProcessModifier(inChild);
     p.start(QStringLiteral(VORALITH_CLI_PATH), args);
     p.write(typed);
     p.closeWriteChannel();
@@ -211,6 +242,20 @@ private slots:
             {{"--chip", "none"}, {}, {"--yes", "--repeat", "program", "in.bin"}, "in.bin", every, {}, 0,
              exact("Programmed: 0, failed: 0.\n"),
              exact("Identify...\nNo chip in the socket (signature FF FF FF): nothing was written.\n"), kId});
+        // The prompt: an empty line (spaces too) programs the next chip, a word that stops in
+        // any case ends, any other is asked again and programs nothing.
+        for (const auto &[name, typed, chips] :
+             {std::tuple<const char *, QByteArray, int>{"spaces, then Quit", "  \nQuit\n", 2}, {"EXIT", "EXIT\n", 1},
+              {"n", "n\n", 1}, {"no", "no\n", 1}, {"stop", "stop\n", 1}, {"yes asked again, then q", "yes\nq\n", 1}}) {
+            QString out;
+            for (int n = 1; n <= chips; ++n)
+                out += QStringLiteral("Chip %1: programmed and verified (AT89C52).\n").arg(n) + sums256;
+            const QString again = typed.startsWith("yes") ? "Press Enter for the next chip, or q to stop.\n" : "";
+            QTest::addRow("program --repeat, %s", name)
+                << Row{{}, {}, {"--yes", "--repeat", "program", "in.bin"}, "in.bin", every, typed, 0,
+                       exact(out + QStringLiteral("Programmed: %1, failed: 0.\n").arg(chips)),
+                       exact(steps.repeated(chips) + again), programWire.repeated(chips), chip(every)};
+        }
         // Refusals: wrong use and bad files send nothing; a question not answered changes nothing.
         row("write without --yes, no answer", {{}, {}, {"write", "in.bin"}, "in.bin", every, {}, 2, exact(""),
                                                has("Write Data: Are you sure ? [y/N] \nNothing was changed."), kId});
@@ -229,6 +274,24 @@ private slots:
                                            chip({}, 4096)});
         row("erase, board gone", {{}, {}, {"--port", "./gone", "--yes", "erase"}, {}, {}, {}, 3, exact(""),
                                   has("does not exist")});
+        // Output that cannot be written stops the command at once (no second chip), told on
+        // standard error unless that is the stream failing or a pipe's reader has gone.
+        const QString full = "voralith-cli: standard output could not be written: No space left on device.\n";
+        row("identify > /dev/full", {{}, {}, {"identify"}, {}, {}, {}, 2, "", exact(full), kId, chip(), 1, Full});
+        row("--help > /dev/full", {{}, {}, {"--help"}, {}, {}, {}, 2, "", exact(full), {}, chip(), 1, Full});
+        row("list, standard output closed",
+            {{}, {}, {"list", "in.bin"}, "in.bin", every, {}, 2, "",
+             exact("voralith-cli: standard output could not be written: Bad file descriptor.\n"), {}, chip(), 1,
+             Closed});
+        row("list into a file that fills",
+            {{}, {}, {"list", "in.bin"}, "in.bin", every, {}, 2, "",
+             exact("voralith-cli: standard output could not be written: File too large.\n"), {}, chip(), 1, FileFills});
+        row("list, the pipe's reader gone", {{}, {}, {"list", "in.bin"}, "in.bin", every, {}, 141, "", exact(""), {},
+                                             chip(), 1, ReaderGone});
+        row("program --repeat > /dev/full", {{}, {}, {"--yes", "--repeat", "program", "in.bin"}, "in.bin", every,
+                                             "\n\n", 2, "", exact(steps + full), programWire, chip(every), 1, Full});
+        row("read, standard error full",
+            {{}, {}, {"read", "out.bin"}, {}, {}, {}, 2, "", "", kId + "ZRI", chip(), 2, Full});
         row("ports --probe", {{}, {}, {"ports", "--probe"}, {}, {}, {}, 0,
                               "^/dev/pts/\\d+ \\(Com3\\)\n  may open: yes\n  held: yes, by process \\d+ \\(voralith-board\\)\n"
                               "  board: 1E 52 FF, Device : Atmel 89C52 \\(Vpp=12V\\)\n$",
@@ -315,7 +378,11 @@ private slots:
         QStringList args = row.args;
         if (!args.contains("--port"))
             args = QStringList{"--port", b.path} + args;
-        const Run run = cli(dir.path(), args, row.typed);
+        const QByteArray file = QFile::encodeName(dir.filePath("out.txt"));
+        const Run run = cli(dir.path(), args, row.typed, [&] {
+            if (row.fd)
+                breakStream(row.fd, row.broken, file.constData());
+        });
         QCOMPARE(b.terminate(), 0);
         QVERIFY2(QRegularExpression(row.out).match(run.out).hasMatch(), qPrintable(run.out));
         QVERIFY2(QRegularExpression(row.err).match(run.err).hasMatch(), qPrintable(run.err));
@@ -325,6 +392,49 @@ private slots:
         QCOMPARE(readAll(dir.filePath("memory")), row.memory);
         if (QFile::exists(dir.filePath("out.hex")))
             QCOMPARE(loadImage(dir.filePath("out.hex")).value().bytes, row.memory);
+    }
+
+    // Ctrl+C and SIGTERM end a command through its normal path: the port is closed and
+    // restored, so the next command on it works.
+    void stop_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("started");
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("Ctrl+C in a read") << QStringList{"read", "out.bin"} << QByteArray("Read...\n") << SIGINT << 130
+                                          << "Read stopped by the user at address";
+        QTest::newRow("SIGTERM in a read") << QStringList{"read", "out.bin"} << QByteArray("Read...\n") << SIGTERM
+                                           << 143 << "Read stopped by the user at address";
+        QTest::newRow("Ctrl+C at the question") << QStringList{"write", "in.bin"} << QByteArray("[y/N] ") << SIGINT
+                                                << 130 << "Nothing was changed.";
+    }
+    void stop()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, started);
+        QFETCH(int, signal);
+        QTemporaryDir dir;
+        writeFile(dir.filePath("in.bin"), image());
+        BoardTool b({"--paced"});
+        QProcess p;
+        p.setWorkingDirectory(dir.path());
+        p.setReadChannel(QProcess::StandardError);
+        p.start(QStringLiteral(VORALITH_CLI_PATH), QStringList{"--port", b.path} + args);
+        QByteArray err;
+        while (!err.endsWith(started) && p.waitForReadyRead(10000))
+            err += p.readAllStandardError();
+        ::kill(p.processId(), signal);
+        QVERIFY(p.waitForFinished(10000));
+        err += p.readAllStandardError();
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QTEST(p.exitCode(), "code");
+        QFETCH(QString, told);
+        QVERIFY2(err.contains(told.toLocal8Bit()), err.constData());
+        QVERIFY(!QFile::exists(dir.filePath("out.bin")));
+        const Run again = cli(dir.path(), {"--port", b.path, "identify"});
+        QVERIFY2(again.code == 0, qPrintable(again.err));
     }
 };
 
