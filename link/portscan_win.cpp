@@ -5,7 +5,6 @@
 
 #include "portmap.h"
 
-
 QList<SerialDevice> serialDevices(const QStringList &extra)
 {
     const QStringList present = PortMap::presentDevices();
