@@ -173,8 +173,13 @@ void Form1::WriteData_Click()
         tellFailure(*this, title, s.failure());
         return;
     }
+    auto change = ChipChange::begin(work().path(), MSComm1.devicePath(), QStringLiteral("Write"));
+    if (!change) {
+        finish();
+        tellFailure(*this, title, change.failure());
+        return;
+    }
     ProgressBar1->setMaximumValue(FileLength);
-    ChipChange change(work().path(), MSComm1.devicePath(), QStringLiteral("Write"));
     const auto result = writeDevice(board, image.value().bytes, chipSize(), barProgress(*this), [&](const Mismatch &m) {
         if (!ending())
             prompter().tell(this, title,
@@ -190,7 +195,7 @@ void Form1::WriteData_Click()
         tellFailure(*this, title, result.failure());
         return;
     }
-    change.completed();
+    change.value().completed();
     if (!ending()) {
         if (result.value().mismatches == 0)
             prompter().tell(this, title, QStringLiteral("Device was succesfully programmed."), Prompter::Information);
@@ -211,10 +216,10 @@ void Form1::ChipErase_Click()
         return;
     Status done = ensurePort();
     if (done) {
-        ChipChange change(work().path(), MSComm1.devicePath(), QStringLiteral("Chip Erase"));
-        done = eraseDevice(board);
+        auto change = ChipChange::begin(work().path(), MSComm1.devicePath(), QStringLiteral("Chip Erase"));
+        done = change ? eraseDevice(board) : Status(change.failure());
         if (done)
-            change.completed();
+            change.value().completed();
     }
     if (!done)
         tellFailure(*this, title, done.failure());
@@ -233,8 +238,12 @@ void Form1::lockBitCommand(const QString &text, int times)
                            Prompter::Cancel) != Prompter::Ok)
         return;
     Status done = ensurePort();
-    if (done)
-        done = lockDevice(board, times);
+    if (done) {
+        auto change = ChipChange::begin(work().path(), MSComm1.devicePath(), QStringLiteral("lock bit programming"));
+        done = change ? lockDevice(board, times) : Status(change.failure());
+        if (done)
+            change.value().completed();
+    }
     if (!done)
         tellFailure(*this, title, done.failure());
 }

@@ -3,6 +3,7 @@
 // core as the window. Parses its arguments, calls the operations, prints what they found,
 // and tells the outcome by its exit status.
 #include "checksums.h"
+#include "deviceidentity.h"
 #include "identify.h"
 #include "image.h"
 #include "listing.h"
@@ -354,16 +355,18 @@ int Cli::write(const QString &path)
         return e;
     if (!confirm(QStringLiteral("Write Data")))
         return Usage;
+    auto change = ChipChange::begin(WorkFolder::defaultLocation(), m_link.devicePath(), QStringLiteral("Write"));
+    if (!change)
+        return fileFailure(change.message());
     const Progress bar = m_t.step(QStringLiteral("Write"));
     bar.maximum(image.bytes.size());
-    ChipChange change(WorkFolder::defaultLocation(), m_link.devicePath(), QStringLiteral("Write"));
     const auto written = writeDevice(m_board, image.bytes, chip->size, bar, [this](const Mismatch &m) {
         m_t.failure(QStringLiteral("Error in %1h : write %2h read %3h")
                         .arg(hexNumber(m.address), hexNumber(m.written), hexNumber(m.read)));
     });
     if (!written)
         return boardFailure(written.message());
-    change.completed();
+    change.value().completed();
     if (written.value().mismatches) {
         m_t.failure(QStringLiteral("Some errors are occurred."));
         return Different;
@@ -401,10 +404,12 @@ int Cli::erase()
         return e;
     if (!confirm(QStringLiteral("Erase Chip")))
         return Usage;
-    ChipChange change(WorkFolder::defaultLocation(), m_link.devicePath(), QStringLiteral("Chip Erase"));
+    auto change = ChipChange::begin(WorkFolder::defaultLocation(), m_link.devicePath(), QStringLiteral("Chip Erase"));
+    if (!change)
+        return fileFailure(change.message());
     if (Status s = eraseDevice(m_board); !s)
         return boardFailure(s.message());
-    change.completed();
+    change.value().completed();
     m_t.result(QStringLiteral("Chip erase sent."));
     return Success;
 }
@@ -422,8 +427,13 @@ int Cli::lock(const QString &text)
         return e;
     if (!confirm(QStringLiteral("Program lock bits 1 to %1").arg(bits), lockBitsExplanation(bits)))
         return Usage;
+    auto change = ChipChange::begin(WorkFolder::defaultLocation(), m_link.devicePath(),
+                                    QStringLiteral("lock bit programming"));
+    if (!change)
+        return fileFailure(change.message());
     if (Status s = lockDevice(m_board, bits); !s)
         return boardFailure(s.message());
+    change.value().completed();
     m_t.result(bits == 1 ? QStringLiteral("Lock bit 1 sent.") : QStringLiteral("Lock bits 1 to %1 sent.").arg(bits));
     return Success;
 }
@@ -483,13 +493,23 @@ int Cli::program(const QString &path)
             outcome.message = s.message();
         } else {
             tellUnfinishedChanges();
-            ChipChange change(WorkFolder::defaultLocation(), m_link.devicePath(), QStringLiteral("program"));
+            auto change = ChipChange::begin(WorkFolder::defaultLocation(), m_link.devicePath(),
+                                            QStringLiteral("program"));
+            if (!change) {
+                // No chip can be programmed while the work folder takes no note.
+                m_t.failure(chipLabel + change.message());
+                if (!repeat)
+                    return Usage;
+                ++failed;
+                worst = std::max(worst, int(Usage));
+                break;
+            }
             outcome = programDevice(m_board, image.bytes, options, progressFor);
             // Only an erase or a write that broke off leaves the chip in a state nobody knows.
             const bool broken = outcome.end == ProgramOutcome::LinkFailure &&
                                 (outcome.step == ProgramStep::Erase || outcome.step == ProgramStep::Write);
             if (!broken)
-                change.completed();
+                change.value().completed();
         }
         if (outcome.ok()) {
             ++programmed;
@@ -550,13 +570,14 @@ int Cli::ports()
     if (m_p.isSet(m_o.port) && !extra.contains(given))
         extra << given;
     QList<SerialDevice> devices = serialDevices(extra);
+    // A name leads to a device listed under another name when both are the same device.
+    auto leadsTo = [](const QString &name, const SerialDevice &d) {
+        return name == d.path ||
+               (!d.device.isEmpty() && DeviceIdentity::of(name).sameAs(DeviceIdentity::of(d.device)));
+    };
     // With --port, only that device.
-    if (m_p.isSet(m_o.port)) {
-        const QString real = QFileInfo(given).canonicalFilePath();
-        devices.removeIf([&](const SerialDevice &d) {
-            return d.path != given && (real.isEmpty() || d.device != real);
-        });
-    }
+    if (m_p.isSet(m_o.port))
+        devices.removeIf([&](const SerialDevice &d) { return !leadsTo(given, d); });
     if (devices.isEmpty()) {
         m_t.result(QStringLiteral("No serial devices were found."));
         return Success;
@@ -564,8 +585,7 @@ int Cli::ports()
     for (const SerialDevice &d : devices) {
         QStringList names;
         for (auto it = coms.cbegin(); it != coms.cend(); ++it) {
-            const QString real = QFileInfo(it.value()).canonicalFilePath();
-            if (it.value() == d.path || (!real.isEmpty() && real == d.device))
+            if (leadsTo(it.value(), d))
                 names << portLabel(it.key());
         }
         QString text = d.path;
@@ -589,13 +609,12 @@ int Cli::ports()
                         .arg(d.group);
         text += d.heldBy.isEmpty() ? QStringLiteral("\n  held: no")
                                    : QStringLiteral("\n  held: yes, by %1").arg(d.heldBy);
-        // A held port is probed only when named with --port: bytes sent to it reach the
-        // program that holds it too.
+        // A held port is never probed: bytes sent to it reach the program that holds it too.
         if (m_p.isSet(m_o.probe)) {
             QString board;
             if (!d.mayOpen) {
                 board = QStringLiteral("not probed (you may not open it)");
-            } else if (!d.heldBy.isEmpty() && !(m_p.isSet(m_o.port) && d.path == given)) {
+            } else if (!d.heldBy.isEmpty()) {
                 board = QStringLiteral("not probed (held by another program)");
             } else {
                 SerialLink link;

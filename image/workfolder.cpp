@@ -2,6 +2,7 @@
 // Work folder: creation with owner-only permissions and the lock against a second copy.
 #include "workfolder.h"
 
+#include "deviceidentity.h"
 #include "image.h"
 
 #include <QCryptographicHash>
@@ -80,34 +81,26 @@ QStringList WorkFolder::removeFiles() const
 namespace {
 const QLatin1String kChangePrefix("unfinished-");
 
-// One file per device, named after a digest of its path (a path holds '/').
-QString changeFile(const QString &folder, const QString &device)
+// A record: the operation, when it started (UTC), the device as the user gave it, and the
+// device's identity, which every name of it shares.
+struct Record {
+    QString path;
+    UnfinishedChange change;
+    QString identity;
+};
+
+// One file per device, named after a digest of its identity (which may hold '/').
+QString changeFile(const QString &folder, const QString &identity)
 {
-    const QByteArray digest = QCryptographicHash::hash(device.toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
+    const QByteArray digest = QCryptographicHash::hash(identity.toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
     return folder + QLatin1Char('/') + kChangePrefix + QString::fromLatin1(digest);
 }
-}  // namespace
 
-ChipChange::ChipChange(const QString &folder, const QString &device, const QString &operation)
-    : m_path(changeFile(folder, device))
+// The records in `folder`; those of `device` only, when given.
+QList<Record> records(const QString &folder, const QString &device)
 {
-    if (!QFileInfo::exists(folder) && QDir().mkpath(folder))
-        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    const QString record = QStringLiteral("%1\n%2\n%3\n")
-                               .arg(operation, QDateTime::currentDateTimeUtc().toString(Qt::ISODate), device);
-    // A record that cannot be written does not hold the operation up; it only means that
-    // an early end could not be recalled later.
-    m_recorded = writeFileSafely(m_path, record.toUtf8()).ok();
-}
-
-void ChipChange::completed()
-{
-    QFile::remove(m_path);
-}
-
-QList<UnfinishedChange> unfinishedChanges(const QString &folder, const QString &device)
-{
-    QList<UnfinishedChange> out;
+    const QString identity = device.isEmpty() ? QString() : DeviceIdentity::of(device).key();
+    QList<Record> out;
     const QStringList names = QDir(folder).entryList(QDir::Files);
     for (const QString &name : names) {
         if (!name.startsWith(kChangePrefix))
@@ -116,10 +109,64 @@ QList<UnfinishedChange> unfinishedChanges(const QString &folder, const QString &
         if (!f.open(QIODevice::ReadOnly) || f.size() > 4096)
             continue;
         const QStringList lines = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'));
-        if (lines.size() < 3 || (!device.isEmpty() && lines[2] != device))
+        if (lines.size() < 3)
             continue;
-        out.append({lines[2], lines[0], QDateTime::fromString(lines[1], Qt::ISODate)});
+        // A record without an identity is from a version that kept the name only.
+        const QString itsIdentity = lines.size() > 3 ? lines[3] : QString();
+        if (!device.isEmpty() && lines[2] != device && (itsIdentity.isEmpty() || itsIdentity != identity))
+            continue;
+        out.append({f.fileName(), {lines[2], lines[0], QDateTime::fromString(lines[1], Qt::ISODate)}, itsIdentity});
     }
+    return out;
+}
+}  // namespace
+
+Result<ChipChange> ChipChange::begin(const QString &folder, const QString &device, const QString &operation)
+{
+    const QString identity = DeviceIdentity::of(device).key();
+    const QString path = changeFile(folder, identity);
+    QString why;
+    if (!QFileInfo(folder).isDir() && QDir().mkpath(folder))
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    if (!QFileInfo(folder).isDir()) {
+        why = QObject::tr("it cannot be created");
+    } else {
+        const QString record = QStringLiteral("%1\n%2\n%3\n%4\n")
+                                   .arg(operation, QDateTime::currentDateTimeUtc().toString(Qt::ISODate), device,
+                                        identity);
+        if (Status s = writeFileSafely(path, record.toUtf8()); !s) {
+            // The words after "PATH cannot be written: ", without the full stop.
+            const QString prefix = path + QStringLiteral(" cannot be written: ");
+            why = s.message();
+            if (why.startsWith(prefix) && why.endsWith(QLatin1Char('.')))
+                why = why.mid(prefix.size()).chopped(1);
+        }
+    }
+    if (!why.isEmpty())
+        return Failure{QObject::tr("Nothing was sent: the note of this chip change cannot be kept in the work folder "
+                                   "%1 (%2). Without it, a change that broke off could not be told later. Make room "
+                                   "on its disk, or make the folder writable, then try again.")
+                           .arg(folder, why)};
+    // Records of the same device under another name, or by an identity it no longer has,
+    // are replaced by this one.
+    for (const Record &r : records(folder, device)) {
+        if (r.path != path)
+            QFile::remove(r.path);
+    }
+    return ChipChange(path);
+}
+
+void ChipChange::completed()
+{
+    if (!m_path.isEmpty())
+        QFile::remove(m_path);
+}
+
+QList<UnfinishedChange> unfinishedChanges(const QString &folder, const QString &device)
+{
+    QList<UnfinishedChange> out;
+    for (const Record &r : records(folder, device))
+        out.append(r.change);
     std::sort(out.begin(), out.end(), [](const auto &a, const auto &b) { return a.started < b.started; });
     return out;
 }

@@ -20,5 +20,3 @@ struct SerialDevice {
 // Every serial device present, stable names first, then `extra` (ports the settings map,
 // a device given by hand) where they are not among them already.
 QList<SerialDevice> serialDevices(const QStringList &extra = {});
-// How "held" is told on this platform, for the port finder's help.
-QString heldMeans();

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The port finder on Linux and other Unix systems. A device counts as held when a lock
-// file names it with a process that still runs (the convention of Qt's serial port and
-// of terminal programs), or when one of the processes this user may look into has it open
-// (/proc/PID/fd; all processes for root).
+// The port finder on Linux and other Unix systems. A device counts as held when this
+// program's hold is on it, when a lock file names it with a process that still runs (the
+// convention of Qt's serial port and of terminal programs), or when one of the processes
+// this user may look into has it open (/proc/PID/fd; all processes for root).
 #include "portscan.h"
 
+#include "deviceidentity.h"
 #include "portmap.h"
 
 #include <QDir>
@@ -17,6 +18,8 @@
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -24,15 +27,6 @@ namespace {
 bool processRuns(qint64 pid)
 {
     return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM);
-}
-
-QString processText(qint64 pid)
-{
-    QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
-    QString name;
-    if (comm.open(QIODevice::ReadOnly))
-        name = QString::fromLocal8Bit(comm.readAll()).trimmed();
-    return name.isEmpty() ? QObject::tr("process %1").arg(pid) : QObject::tr("process %1 (%2)").arg(pid).arg(name);
 }
 
 // Lock files are named after the device as it was opened: "LCK..ttyUSB0", and for a path
@@ -68,8 +62,15 @@ QString lockHolder(const QStringList &names)
     return {};
 }
 
-QString openedBy(const QString &device)
+// A process that has the device open. The master side of a pseudo-terminal is its other
+// end (the board emulator holds it, and the terminal too): such a process is not one.
+QString openedBy(const DeviceIdentity &device)
 {
+    if (!device.number)
+        return {};
+    bool index = false;
+    const QString ptyIndex = device.path.startsWith(QLatin1String("/dev/pts/")) ? device.path.mid(9) : QString();
+    ptyIndex.toInt(&index);
     const QString self = QString::number(::getpid());
     const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString &pid : pids) {
@@ -78,11 +79,26 @@ QString openedBy(const QString &device)
         if (!numeric || pid == self)
             continue;
         const QString fdDir = QStringLiteral("/proc/") + pid + QStringLiteral("/fd");
+        bool opened = false, otherEnd = false;
         // Folders of other users' processes are not readable: those stay unseen.
         for (const QString &fd : QDir(fdDir).entryList(QDir::System | QDir::NoDotAndDotDot)) {
-            if (QFile::symLinkTarget(fdDir + QLatin1Char('/') + fd) == device)
-                return processText(pid.toLongLong());
+            struct stat st {};
+            if (::stat(QFile::encodeName(fdDir + QLatin1Char('/') + fd).constData(), &st) != 0 || !S_ISCHR(st.st_mode))
+                continue;
+            if (quint64(st.st_rdev) == device.number) {
+                opened = true;
+            } else if (index && major(st.st_rdev) == 5 && minor(st.st_rdev) == 2) {
+                // A master (/dev/ptmx) tells its terminal's number as "tty-index".
+                QFile info(QStringLiteral("/proc/%1/fdinfo/%2").arg(pid, fd));
+                if (info.open(QIODevice::ReadOnly)) {
+                    for (const QByteArray &line : info.readAll().split('\n'))
+                        if (line.startsWith("tty-index:") && line.mid(10).trimmed() == ptyIndex.toLatin1())
+                            otherEnd = true;
+                }
+            }
         }
+        if (opened && !otherEnd)
+            return processText(pid.toLongLong());
     }
     return {};
 }
@@ -120,9 +136,13 @@ SerialDevice describe(const QString &path, const QStringList &aliases)
     d.group = QFileInfo(d.device).group();
     if (!d.mayOpen)
         d.groupPending = groupPending(d.group);
-    d.heldBy = lockHolder(QStringList{d.device} + aliases);
+    // This program's hold first: it names the holder whatever name it opened the device by.
+    const DeviceIdentity identity = DeviceIdentity::of(d.device);
+    d.heldBy = devicehold::holder(identity);
     if (d.heldBy.isEmpty())
-        d.heldBy = openedBy(d.device);
+        d.heldBy = lockHolder(QStringList{d.device} + aliases);
+    if (d.heldBy.isEmpty())
+        d.heldBy = openedBy(identity);
     return d;
 }
 
@@ -136,25 +156,20 @@ QList<SerialDevice> serialDevices(const QStringList &extra)
             paths << e;
     }
     // Every name that leads to the same device, so that a lock taken under any of them counts.
+    auto keyOf = [](const QString &p) { return QFileInfo::exists(p) ? DeviceIdentity::of(p).key() : QString(); };
     QMultiHash<QString, QString> namesOf;
     for (const QString &p : paths)
-        namesOf.insert(QFileInfo(p).canonicalFilePath(), p);
+        namesOf.insert(keyOf(p), p);
     QList<SerialDevice> out;
     QSet<QString> listed;
     for (const QString &p : paths) {
-        const QString real = QFileInfo(p).canonicalFilePath();
-        if (!real.isEmpty()) {
-            if (listed.contains(real))
+        const QString key = keyOf(p);
+        if (!key.isEmpty()) {
+            if (listed.contains(key))
                 continue;
-            listed.insert(real);
+            listed.insert(key);
         }
-        out << describe(p, real.isEmpty() ? QStringList() : namesOf.values(real));
+        out << describe(p, key.isEmpty() ? QStringList() : namesOf.values(key));
     }
     return out;
-}
-
-QString heldMeans()
-{
-    return QObject::tr("a lock file of a running process in /var/lock (or /run/lock), or a process of yours "
-                       "(any process, for root) that has the device open; nothing is opened to find out");
 }

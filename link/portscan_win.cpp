@@ -5,8 +5,6 @@
 
 #include "portmap.h"
 
-#include <QObject>
-
 QList<SerialDevice> serialDevices(const QStringList &extra)
 {
     const QStringList present = PortMap::presentDevices();
@@ -26,9 +24,4 @@ QList<SerialDevice> serialDevices(const QStringList &extra)
         out << d;
     }
     return out;
-}
-
-QString heldMeans()
-{
-    return QObject::tr("not told on Windows without opening the port");
 }

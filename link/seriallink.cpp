@@ -2,6 +2,7 @@
 // Serial link over QSerialPort (or any QIODevice an opener provides).
 #include "seriallink.h"
 
+#include "deviceidentity.h"
 #include "timeouts.h"
 
 #include <QCoreApplication>
@@ -29,7 +30,20 @@ std::unique_ptr<QIODevice> openSerialPort(int number, const QString &device, Ser
     port->setParity(QSerialPort::NoParity);
     port->setStopBits(QSerialPort::OneStop);
     port->setFlowControl(QSerialPort::NoFlowControl);
+    // Held by another copy of this program, under this name or another: refused before the
+    // open, which would set the line under it. The hold taken after the open settles a race.
+    const DeviceIdentity identity = DeviceIdentity::of(device);
+    if (const QString holder = devicehold::holder(identity); !holder.isEmpty()) {
+        *why = SerialLink::describeHeldPort(number, device, holder, audience);
+        return nullptr;
+    }
     if (port->open(QIODevice::ReadWrite)) {
+        if (!devicehold::take(port->handle())) {
+            // Closed before anything is cleared: what waits on the line is the holder's.
+            port->close();
+            *why = SerialLink::describeHeldPort(number, device, devicehold::holder(identity), audience);
+            return nullptr;
+        }
         // What came before the port was opened (the late reply of a command that ended, in
         // a program that has ended too) answers nothing this program asks.
         port->clear(QSerialPort::Input);
@@ -240,6 +254,12 @@ SerialLink::WaitEnd SerialLink::waitUntil(int count, QDeadlineTimer deadline)
     }
 }
 
+QString SerialLink::closeThatProgram(const QString &port, Audience audience)
+{
+    return audience == Audience::Shell ? tr("Close that program, then run the command again.")
+                                       : tr("Close that program, then choose %1 again in the Comm port menu.").arg(port);
+}
+
 Failure SerialLink::describeOpenFailure(int number, const QString &device, const QString &systemError,
                                         bool permission, bool notFound, Audience audience)
 {
@@ -263,11 +283,9 @@ Failure SerialLink::describeOpenFailure(int number, const QString &device, const
         QFileInfo fi(device);
         const bool accessible = fi.isReadable() && fi.isWritable();
         if (accessible) {
-            const QString then = shell ? tr("Close that program, then run the command again.")
-                                       : tr("Close that program, then choose %1 again in the Comm port menu.").arg(port);
             return Failure{tr("The serial port %1 (%2) is in use by another program (a modem manager probing new "
                               "ports does this). %3")
-                               .arg(port, device, then)};
+                               .arg(port, device, closeThatProgram(port, audience))};
         }
         const QString group = fi.group().isEmpty() ? QStringLiteral("dialout") : fi.group();
         return Failure{tr("The serial port %1 (%2) cannot be opened: permission denied.\n\nThe device belongs to the "
@@ -276,4 +294,12 @@ Failure SerialLink::describeOpenFailure(int number, const QString &device, const
                            .arg(port, device, group)};
     }
     return Failure{tr("The serial port %1 (%2) cannot be opened: %3.").arg(port, device, systemError)};
+}
+
+Failure SerialLink::describeHeldPort(int number, const QString &device, const QString &holder, Audience audience)
+{
+    const QString port = portLabel(number);
+    const QString who = holder.isEmpty() ? QString() : QStringLiteral(", ") + holder;
+    return Failure{tr("The serial port %1 (%2) is in use by another program%3. %4")
+                       .arg(port, device, who, closeThatProgram(port, audience))};
 }

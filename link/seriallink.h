@@ -86,12 +86,17 @@ public:
     // Plain words for a failed open of `device` as port `number`.
     static Failure describeOpenFailure(int number, const QString &device, const QString &systemError,
                                        bool permission, bool notFound, Audience audience = Audience::Window);
+    // Plain words for `device` refused since `holder` ("process 1234 (voralith-cli)", or
+    // empty when not known) holds it.
+    static Failure describeHeldPort(int number, const QString &device, const QString &holder, Audience audience);
 
 signals:
     void portLost(const QString &reason);
     void wake();  // a stop or a close: the wait in hand ends after the pass that emitted it
 
 private:
+    // What to do about a program that holds the port, as this audience does it.
+    static QString closeThatProgram(const QString &port, Audience audience);
     Status openOnce(bool *retryable);
     void lose(const QString &reason);
     void wakeBy(QDeadlineTimer deadline);

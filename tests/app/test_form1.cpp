@@ -114,12 +114,16 @@ private slots:
             QCOMPARE(now, QString::number(w.MSComm1.portNumber()));
     }
 
-    // Com2 mapped to no serial port: told at start, Identify fails; voralith-cli exits 3.
+    // Com2 mapped to no serial port, or to one a voralith-cli holds under another name: told
+    // at start, Identify fails; voralith-cli exits 3.
     void notASerialPort_data()
     {
-        QTest::addColumn<QString>("device");  // "DIR", "FILE": made in a temporary folder
-        QTest::addColumn<QString>("says");
+        QTest::addColumn<QString>("device");  // "DIR", "FILE", "HELD": made in a temporary folder
+        QTest::addColumn<QString>("says");     // %1: the holder's process number
         QTest::newRow("missing") << "/dev/voralith-no-such-port" << "does not exist";
+        QTest::newRow("held by a voralith-cli") << "HELD"
+                                                << "is in use by another program, process %1 (voralith-cli). Close "
+                                                   "that program, then";
         QTest::newRow("a folder") << "DIR" << "cannot be opened";
         QTest::newRow("a plain file") << "FILE" << "cannot be opened";
         QTest::newRow("/dev/null") << "/dev/null" << "cannot be opened";
@@ -129,6 +133,15 @@ private slots:
         QFETCH(QString, device);
         QFETCH(QString, says);
         QTemporaryDir dir;
+        std::unique_ptr<BoardTool> board;
+        std::unique_ptr<HoldingRead> holder;
+        if (device == "HELD") {
+            board = std::make_unique<BoardTool>(QStringList{"--paced", "--link", dir.filePath("board")});
+            holder = std::make_unique<HoldingRead>(board->path, dir.filePath("out.bin"));
+            device = dir.filePath("other");
+            QVERIFY(QFile::link(QFile::symLinkTarget(board->path), device));
+            says = says.arg(holder->proc.processId());
+        }
         device = device == "DIR" ? dir.path() : device == "FILE" ? dir.filePath("plain") : device;
         QVERIFY(!device.endsWith("plain") || QFile(device).open(QIODevice::WriteOnly));
         storedSettings()->setValue("Ports/Com2", device);

@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+#include <sys/ioctl.h>
 
 using namespace faults;
 Q_DECLARE_METATYPE(faults::Op)
@@ -59,7 +60,7 @@ void breakStream(int fd, Output how, const char *file)
 // A run against a board (its options, its chip): arguments ("--port DEVICE" first unless
 // given), input file, typed input; exit status, output and error patterns, the bytes the
 // board received, the chip afterwards (a file read must hold it); a standard stream that
-// fails (1 or 2) and how.
+// fails (1 or 2) and how; whether the work folder cannot be made (its parent is a file).
 struct Row {
     QStringList board;
     QByteArray chipImage;
@@ -71,6 +72,7 @@ struct Row {
     QByteArray wire, memory = chip();
     int fd = 0;
     Output broken = Full;
+    bool noWorkFolder = false;
 };
 
 struct Run {
@@ -187,9 +189,11 @@ private slots:
         while (!said.contains("healed") && b.proc.waitForReadyRead(10000))
             said += b.proc.readAllStandardOutput();
         QVERIFY(said.contains("healed"));
-        const Run again = cli(dir.path(), args);
+        // Under the device's other name: a note left under the first is told all the same.
+        const Run again = cli(dir.path(), QStringList{"--port", QFile::symLinkTarget(b.path)} + kArgs[op]);
         QVERIFY2(again.code == 0 && QRegularExpression(kFine[op]).match(again.out).hasMatch(), qPrintable(again.err));
         const bool broken = op == Write && c.seen != Fine && c.seen != Differs && c.seen != NoChip;
+        QCOMPARE(again.err.contains("A Write on " + b.path + ", started "), broken);
         QCOMPARE(again.err.contains("did not finish, so the chip there may be half-written."), broken);
     }
 
@@ -292,10 +296,19 @@ private slots:
                                              "\n\n", 2, "", exact(steps + full), programWire, chip(every), 1, Full});
         row("read, standard error full",
             {{}, {}, {"read", "out.bin"}, {}, {}, {}, 2, "", "", kId + "ZRI", chip(), 2, Full});
+        // The emulator holds the other end of its terminal: that is no holder.
         row("ports --probe", {{}, {}, {"ports", "--probe"}, {}, {}, {}, 0,
-                              "^/dev/pts/\\d+ \\(Com3\\)\n  may open: yes\n  held: yes, by process \\d+ \\(voralith-board\\)\n"
+                              "^/dev/pts/\\d+ \\(Com3\\)\n  may open: yes\n  held: no\n"
                               "  board: 1E 52 FF, Device : Atmel 89C52 \\(Vpp=12V\\)\n$",
                               "", kId});
+        // A change whose note the work folder cannot keep is not started.
+        const QString noNote = "^Nothing was sent: the note of this chip change cannot be kept in the work folder "
+                               ".*/plain/Quorvale/Voralith \\(it cannot be created\\)\\.";
+        row("write, no work folder", {{}, {}, {"--yes", "write", "in.bin"}, "in.bin", every, {}, 2, exact(""), noNote,
+                                      kId, chip(), 0, Full, true});
+        row("lock, no work folder", {{}, {}, {"--yes", "lock", "1"}, {}, {}, {}, 2, exact(""), noNote, kId, chip(), 0, Full, true});
+        row("program, no work folder", {{}, {}, {"--yes", "program", "in.bin"}, "in.bin", every, {}, 2, exact(""),
+                                        noNote, {}, chip(), 0, Full, true});
     }
 
     // A read into what the user names: a link's target is replaced (the link and the
@@ -379,10 +392,14 @@ private slots:
         if (!args.contains("--port"))
             args = QStringList{"--port", b.path} + args;
         const QByteArray file = QFile::encodeName(dir.filePath("out.txt"));
+        const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+        if (row.noWorkFolder)
+            qputenv("XDG_DATA_HOME", QFile::encodeName(writeFile(dir.filePath("plain"), "x")));
         const Run run = cli(dir.path(), args, row.typed, [&] {
             if (row.fd)
                 breakStream(row.fd, row.broken, file.constData());
         });
+        qputenv("XDG_DATA_HOME", dataHome);
         QCOMPARE(b.terminate(), 0);
         QVERIFY2(QRegularExpression(row.out).match(run.out).hasMatch(), qPrintable(run.out));
         QVERIFY2(QRegularExpression(row.err).match(run.err).hasMatch(), qPrintable(run.err));
@@ -435,6 +452,57 @@ private slots:
         QVERIFY(!QFile::exists(dir.filePath("out.bin")));
         const Run again = cli(dir.path(), {"--port", b.path, "identify"});
         QVERIFY2(again.code == 0, qPrintable(again.err));
+    }
+
+    // A device held by a voralith-cli reading through one name, given by another (root is no
+    // exception): refused with the holder named, and nothing sent; once the holder is killed,
+    // nothing of its hold is left.
+    void heldPort_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("told");  // %1: the other name, %2: the holder's process number
+        QTest::addColumn<QString>("after");  // the same command once the holder is gone
+        QTest::newRow("identify") << QStringList{"identify"} << 3
+                                  << "^The serial port Com2 \\(%1\\) is in use by another program, process %2 "
+                                     "\\(voralith-cli\\)\\. Close that program, then run the command again\\.\n$"
+                                  << "^1E 52 FF\n";
+        QTest::newRow("ports --probe") << QStringList{"ports", "--probe"} << 0
+                                       << "^%1 -> /dev/pts/\\d+\n  may open: yes\n  held: yes, by process %2 "
+                                          "\\(voralith-cli\\)\n  board: not probed \\(held by another program\\)\n$"
+                                       << "\n  held: no\n  board: 1E 52 FF";
+    }
+    void heldPort()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QFETCH(QString, told);
+        QFETCH(QString, after);
+        QSettings(QStringLiteral("Quorvale"), QStringLiteral("Quorvale")).remove("Ports");  // the device by this name only
+        QTemporaryDir dir;
+        BoardTool b({"--paced", "--link", dir.filePath("board"), "--log", dir.filePath("log")});
+        const QString other = dir.filePath("other");
+        QVERIFY(QFile::link(QFile::symLinkTarget(b.path), other));
+        HoldingRead holder(b.path, dir.filePath("out.bin"));
+        QCOMPARE(holder.proc.state(), QProcess::Running);
+        const Run run = cli(dir.path(), QStringList{"--port", other} + args);
+        const QString pattern = told.arg(QRegularExpression::escape(other)).arg(holder.proc.processId());
+        QVERIFY2(QRegularExpression(pattern).match(code ? run.err : run.out).hasMatch(), qPrintable(run.out + run.err));
+        QCOMPARE(run.code, code);
+        // Only the holder's read reached the board.
+        const QByteArray sent = readAll(dir.filePath("log"));
+        QVERIFY(!sent.isEmpty());
+        QVERIFY(QByteArray(kId + wire(Read, {}, 8192)).startsWith(sent));
+
+        holder.kill();
+        QFile tty(other);
+        QVERIFY(tty.open(QIODevice::ReadWrite | QIODevice::Unbuffered));
+        int exclusive = -1;
+        QCOMPARE(::ioctl(tty.handle(), TIOCGEXCL, &exclusive), 0);
+        QCOMPARE(exclusive, 0);
+        tty.close();
+        const Run again = cli(dir.path(), QStringList{"--port", other} + args);
+        QVERIFY2(again.code == 0 && QRegularExpression(after).match(again.out).hasMatch(), qPrintable(again.err));
     }
 };
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // voralith-board (VORALITH_BOARD_PATH) started as the run command starts it, strict: a
-// byte it received that is no command of the board fails the test.
+// byte it received that is no command of the board fails the test. With VORALITH_CLI_PATH,
+// a voralith-cli that holds a device meanwhile.
 #pragma once
 
 #include <QDeadlineTimer>
@@ -39,3 +40,26 @@ struct BoardTool {
         return proc.waitForFinished(5000) && proc.exitStatus() == QProcess::NormalExit ? proc.exitCode() : -1;
     }
 };
+
+#ifdef VORALITH_CLI_PATH
+// voralith-cli reading the chip through `device`, which it holds while it reads (on a board
+// with --paced, for many seconds); killed at the end, as a command killed mid-way.
+struct HoldingRead {
+    QProcess proc;
+    HoldingRead(const QString &device, const QString &into)
+    {
+        proc.setReadChannel(QProcess::StandardError);
+        proc.start(QStringLiteral(VORALITH_CLI_PATH), {QStringLiteral("--port"), device, QStringLiteral("read"), into});
+        QByteArray err;
+        const QDeadlineTimer limit(10000);
+        while (!err.contains("Read...") && !limit.hasExpired() && proc.state() != QProcess::NotRunning)
+            err += proc.waitForReadyRead(200) ? proc.readAllStandardError() : QByteArray();
+    }
+    ~HoldingRead() { kill(); }
+    void kill()
+    {
+        proc.kill();
+        proc.waitForFinished(5000);
+    }
+};
+#endif

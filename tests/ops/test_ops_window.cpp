@@ -144,7 +144,8 @@ private slots:
         QCOMPARE(fx.wire(), wire(op, readAll(fx.w->FileName).left(imageSize)));
     }
 
-    // The questions before a command changes the chip: Cancel sends nothing, OK sends it.
+    // The questions before a command changes the chip: Cancel sends nothing, OK sends it,
+    // unless the work folder cannot keep the note of the change.
     void questions_data()
     {
         QTest::addColumn<int>("item");  // Write, Chip Erase, lock bits 1, 2, 3, all
@@ -183,6 +184,23 @@ private slots:
         for (const ShownMessage &m : fx.prompts.shown.mid(0, 2))
             QCOMPARE(std::tuple(m.title, m.text, int(m.buttons), int(m.icon), int(m.preselected)),
                      std::tuple(title, text, int(Prompter::OkCancel), int(Prompter::Warning), int(Prompter::Cancel)));
+        QVERIFY(fx.w->Ready);
+
+        // A work folder that cannot keep the note of the change (its disk full): nothing is sent.
+        fx.markWire();
+        fx.prompts.shown.clear();
+        fx.prompts.answers.enqueue(Prompter::Ok);
+        {
+            FileSizeLimit full(1);
+            a->trigger();
+        }
+        QCOMPARE(fx.wire(), QByteArray());
+        QCOMPARE(fx.prompts.shown.size(), 2);
+        const ShownMessage &m = fx.prompts.shown[1];
+        QCOMPARE(std::tuple(m.title, int(m.icon)), std::tuple(title, int(Prompter::Critical)));
+        QVERIFY2(m.text.startsWith("Nothing was sent: the note of this chip change cannot be kept in the work folder " +
+                                   fx.w->work().path() + " (the disk is full or the file is too large)."),
+                 qPrintable(m.text));
         QVERIFY(fx.w->Ready);
     }
 
