@@ -189,11 +189,15 @@ int Cli::setUpPort()
                 m_t.failure(QStringLiteral("--port ComN takes N from 1 to 255, not \"%1\".").arg(port));
                 return Usage;
             }
+        } else if (port.isEmpty()) {
+            m_t.failure(QStringLiteral("--port needs a device or ComN; the name given is empty."));
+            return Usage;
         } else {
+            m_link.setGivenName(port);
             // A bare name that is no file here ("ttyUSB0") is left to the serial port, which
             // looks for it in /dev; anything else is a path from the current folder.
             const QFileInfo fi(port);
-            const bool path = port.contains(QLatin1Char('/')) || fi.exists();
+            const bool path = port.contains(QLatin1Char('/')) || fi.exists() || fi.isSymLink();
             m_link.portMap().mapForThisRun(number, path ? fi.absoluteFilePath() : port);
         }
     }
@@ -565,7 +569,14 @@ int Cli::ports()
         if (!coms.contains(n))
             coms.insert(n, PortMap::defaultDevice(n));
     }
+    // --com N=DEVICE maps port N for this run, as the window's --com does.
+    int mappedNumber = 0;
+    QString mappedDevice;
+    if (m_p.isSet(m_o.com) && parsePortMapping(m_p.value(m_o.com), &mappedNumber, &mappedDevice))
+        coms.insert(mappedNumber, mappedDevice);
     QStringList extra = stored.values();
+    if (mappedNumber && !extra.contains(mappedDevice))
+        extra << mappedDevice;
     const QString given = m_link.devicePath();
     if (m_p.isSet(m_o.port) && !extra.contains(given))
         extra << given;

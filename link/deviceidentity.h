@@ -22,6 +22,9 @@ struct DeviceIdentity {
     QString key() const { return number ? QStringLiteral("char %1").arg(number) : path; }
 };
 
+// True when `name` is a link that leads round in a loop (to itself, at last), so to no device.
+bool isLinkLoop(const QString &name);
+
 // "process 1234 (voralith-cli)", or "process 1234" when its name cannot be read.
 QString processText(qint64 pid);
 

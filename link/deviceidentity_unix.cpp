@@ -31,6 +31,12 @@ DeviceIdentity DeviceIdentity::of(const QString &name)
     return id;
 }
 
+bool isLinkLoop(const QString &name)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(name).constData(), &st) != 0 && errno == ELOOP;
+}
+
 QString processText(qint64 pid)
 {
     QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));

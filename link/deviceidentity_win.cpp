@@ -16,6 +16,13 @@ DeviceIdentity DeviceIdentity::of(const QString &name)
     return id;
 }
 
+bool isLinkLoop(const QString &name)
+{
+    // A COM port's name is no link; a file link that loops leads nowhere.
+    const QFileInfo fi(name);
+    return fi.isSymLink() && fi.canonicalFilePath().isEmpty() && QFileInfo(fi.symLinkTarget()).isSymLink();
+}
+
 QString processText(qint64 pid)
 {
     QString name;

@@ -20,8 +20,8 @@ QString portLabel(int number)
 
 namespace {
 
-std::unique_ptr<QIODevice> openSerialPort(int number, const QString &device, SerialLink::Audience audience,
-                                          Failure *why, bool *retryable)
+std::unique_ptr<QIODevice> openSerialPort(int number, const QString &named, const QString &device,
+                                          SerialLink::Audience audience, Failure *why, bool *retryable)
 {
     auto port = std::make_unique<QSerialPort>();
     port->setPortName(device);
@@ -34,14 +34,14 @@ std::unique_ptr<QIODevice> openSerialPort(int number, const QString &device, Ser
     // open, which would set the line under it. The hold taken after the open settles a race.
     const DeviceIdentity identity = DeviceIdentity::of(device);
     if (const QString holder = devicehold::holder(identity); !holder.isEmpty()) {
-        *why = SerialLink::describeHeldPort(number, device, holder, audience);
+        *why = SerialLink::describeHeldPort(number, named, holder, audience);
         return nullptr;
     }
     if (port->open(QIODevice::ReadWrite)) {
         if (!devicehold::take(port->handle())) {
             // Closed before anything is cleared: what waits on the line is the holder's.
             port->close();
-            *why = SerialLink::describeHeldPort(number, device, devicehold::holder(identity), audience);
+            *why = SerialLink::describeHeldPort(number, named, devicehold::holder(identity), audience);
             return nullptr;
         }
         // What came before the port was opened (the late reply of a command that ended, in
@@ -56,7 +56,7 @@ std::unique_ptr<QIODevice> openSerialPort(int number, const QString &device, Ser
     const bool permission = err == QSerialPort::PermissionError;
     const bool notFound = err == QSerialPort::DeviceNotFoundError || !QFileInfo::exists(device);
     *retryable = permission;
-    *why = SerialLink::describeOpenFailure(number, device, port->errorString(), permission, notFound, audience);
+    *why = SerialLink::describeOpenFailure(number, named, device, port->errorString(), permission, notFound, audience);
     return nullptr;
 }
 
@@ -91,7 +91,7 @@ Status SerialLink::openOnce(bool *retryable)
     if (m_opener) {
         dev = m_opener(device, &why);
     } else {
-        dev = openSerialPort(m_number, device, m_audience, &why, retryable);
+        dev = openSerialPort(m_number, openName(), device, m_audience, &why, retryable);
     }
     if (!dev)
         return why;
@@ -105,8 +105,10 @@ Status SerialLink::openOnce(bool *retryable)
         // After the device vanishes Qt reports these again and again until the port is
         // closed, so the first one closes it.
         connect(sp, &QSerialPort::errorOccurred, this, [this, sp](QSerialPort::SerialPortError e) {
+            // The system's words here come from whichever call failed first once the device
+            // had gone ("Inappropriate ioctl for device"), and tell the user nothing.
             if (e == QSerialPort::ResourceError || e == QSerialPort::ReadError)
-                lose(sp->errorString());
+                lose(tr("the device has gone"));
         });
     }
     connect(d, &QIODevice::aboutToClose, this, [this] {
@@ -260,8 +262,8 @@ QString SerialLink::closeThatProgram(const QString &port, Audience audience)
                                        : tr("Close that program, then choose %1 again in the Comm port menu.").arg(port);
 }
 
-Failure SerialLink::describeOpenFailure(int number, const QString &device, const QString &systemError,
-                                        bool permission, bool notFound, Audience audience)
+Failure SerialLink::describeOpenFailure(int number, const QString &named, const QString &device,
+                                        const QString &systemError, bool permission, bool notFound, Audience audience)
 {
     const QString port = portLabel(number);
     const bool shell = audience == Audience::Shell;
@@ -276,30 +278,39 @@ Failure SerialLink::describeOpenFailure(int number, const QString &device, const
                        "with --com %2=DEVICE, or set %1=DEVICE in the section [Ports] of the settings file.")
                         .arg(port)
                         .arg(number);
-        return Failure{tr("The serial port %1 (%2) does not exist.\n\nSerial devices on this machine: %3.\n\n%4")
-                           .arg(port, device, list, advice)};
+        const QString what = isLinkLoop(device) ? tr("The serial port %1 is a link that leads round in a loop, to no "
+                                                     "device.")
+                                                      .arg(named)
+                                                : tr("The serial port %1 does not exist.").arg(named);
+        return Failure{tr("%1\n\nSerial devices on this machine: %2.\n\n%3").arg(what, list, advice)};
     }
     if (permission) {
         QFileInfo fi(device);
         const bool accessible = fi.isReadable() && fi.isWritable();
         if (accessible) {
-            return Failure{tr("The serial port %1 (%2) is in use by another program (a modem manager probing new "
-                              "ports does this). %3")
-                               .arg(port, device, closeThatProgram(port, audience))};
+            return Failure{tr("The serial port %1 is in use by another program (a modem manager probing new "
+                              "ports does this). %2")
+                               .arg(named, closeThatProgram(port, audience))};
         }
         const QString group = fi.group().isEmpty() ? QStringLiteral("dialout") : fi.group();
-        return Failure{tr("The serial port %1 (%2) cannot be opened: permission denied.\n\nThe device belongs to the "
-                          "group \"%3\". Add yourself to it (sudo usermod -aG %3 $USER); joining a group takes effect "
+        return Failure{tr("The serial port %1 cannot be opened: permission denied.\n\nThe device belongs to the "
+                          "group \"%2\". Add yourself to it (sudo usermod -aG %2 $USER); joining a group takes effect "
                           "at your next login.")
-                           .arg(port, device, group)};
+                           .arg(named, group)};
     }
-    return Failure{tr("The serial port %1 (%2) cannot be opened: %3.").arg(port, device, systemError)};
+    return Failure{tr("The serial port %1 cannot be opened: %2.").arg(named, systemError)};
 }
 
-Failure SerialLink::describeHeldPort(int number, const QString &device, const QString &holder, Audience audience)
+Failure SerialLink::describeHeldPort(int number, const QString &named, const QString &holder, Audience audience)
 {
-    const QString port = portLabel(number);
     const QString who = holder.isEmpty() ? QString() : QStringLiteral(", ") + holder;
-    return Failure{tr("The serial port %1 (%2) is in use by another program%3. %4")
-                       .arg(port, device, who, closeThatProgram(port, audience))};
+    return Failure{tr("The serial port %1 is in use by another program%2. %3")
+                       .arg(named, who, closeThatProgram(portLabel(number), audience))};
+}
+
+QString SerialLink::openName() const
+{
+    if (m_audience == Audience::Shell && !m_given.isEmpty())
+        return m_given;
+    return QStringLiteral("%1 (%2)").arg(portLabel(m_number), devicePath());
 }

@@ -48,7 +48,16 @@ public:
     QString devicePath() const { return m_map.deviceFor(m_number); }
     // The port as messages name it: "Com2" in the window, the device in a shell, where the
     // user gave the device and may never have heard of Com2.
-    QString portName() const { return m_audience == Audience::Shell ? devicePath() : portLabel(m_number); }
+    QString portName() const
+    {
+        if (m_audience == Audience::Window)
+            return portLabel(m_number);
+        return m_given.isEmpty() ? devicePath() : m_given;
+    }
+    // The port as the user named it (--port DEVICE): messages in a shell use that name.
+    void setGivenName(const QString &name) { m_given = name; }
+    // The port as an open's failure names it: "Com2 (/dev/ttyS1)", or in a shell the name given.
+    QString openName() const;
 
     Status open();
     void close();
@@ -84,11 +93,12 @@ public:
     portsystem::LowLatency lowLatency() const { return m_lowLatency; }
 
     // Plain words for a failed open of `device` as port `number`.
-    static Failure describeOpenFailure(int number, const QString &device, const QString &systemError,
-                                       bool permission, bool notFound, Audience audience = Audience::Window);
+    static Failure describeOpenFailure(int number, const QString &named, const QString &device,
+                                       const QString &systemError, bool permission, bool notFound,
+                                       Audience audience = Audience::Window);
     // Plain words for `device` refused since `holder` ("process 1234 (voralith-cli)", or
     // empty when not known) holds it.
-    static Failure describeHeldPort(int number, const QString &device, const QString &holder, Audience audience);
+    static Failure describeHeldPort(int number, const QString &named, const QString &holder, Audience audience);
 
 signals:
     void portLost(const QString &reason);
@@ -107,6 +117,7 @@ private:
     std::unique_ptr<QIODevice> m_device;
     QSerialPort *m_serial = nullptr;  // m_device, when it is a serial port
     int m_number = 2;
+    QString m_given;
     Audience m_audience = Audience::Window;
     bool m_stop = false;
     bool m_closing = false;

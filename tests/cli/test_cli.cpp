@@ -277,7 +277,11 @@ private slots:
                                            exact(""), has("more than the AT89C51's 4096: nothing was done."), kId,
                                            chip({}, 4096)});
         row("erase, board gone", {{}, {}, {"--port", "./gone", "--yes", "erase"}, {}, {}, {}, 3, exact(""),
-                                  has("does not exist")});
+                                  "^" + has("The serial port ./gone does not exist.\n\nSerial devices")});
+        row("--port, a link in a loop", {{}, {}, {"--port", "./loop", "identify"}, {}, {}, {}, 3, exact(""),
+                                         "^" + has("The serial port ./loop is a link that leads round in a loop")});
+        row("--port, empty", {{}, {}, {"--port", "", "identify"}, {}, {}, {}, 2, exact(""),
+                              exact("--port needs a device or ComN; the name given is empty.\n")});
         // Output that cannot be written stops the command at once (no second chip), told on
         // standard error unless that is the stream failing or a pipe's reader has gone.
         const QString full = "voralith-cli: standard output could not be written: No space left on device.\n";
@@ -391,6 +395,7 @@ private slots:
         QStringList args = row.args;
         if (!args.contains("--port"))
             args = QStringList{"--port", b.path} + args;
+        QFile::link("loop", dir.filePath("loop"));
         const QByteArray file = QFile::encodeName(dir.filePath("out.txt"));
         const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
         if (row.noWorkFolder)
@@ -464,7 +469,7 @@ private slots:
         QTest::addColumn<QString>("told");  // %1: the other name, %2: the holder's process number
         QTest::addColumn<QString>("after");  // the same command once the holder is gone
         QTest::newRow("identify") << QStringList{"identify"} << 3
-                                  << "^The serial port Com2 \\(%1\\) is in use by another program, process %2 "
+                                  << "^The serial port %1 is in use by another program, process %2 "
                                      "\\(voralith-cli\\)\\. Close that program, then run the command again\\.\n$"
                                   << "^1E 52 FF\n";
         QTest::newRow("ports --probe") << QStringList{"ports", "--probe"} << 0
