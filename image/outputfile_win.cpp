@@ -10,6 +10,7 @@
 #include <QObject>
 
 #include <cstdio>
+#include <fcntl.h>
 #include <io.h>
 
 bool isStandardOutput(const QString &path)
@@ -46,12 +47,20 @@ Status writeOutput(const QString &path, const QByteArray &data)
     if (!isStandardOutput(path))
         return writeFileSafely(target(path), data);
     std::fflush(nullptr);
+    // Standard output starts in text mode, which turns each LF byte of an image into CR LF:
+    // the image goes out as it is, and the texts after it in the mode they had.
+    const int mode = ::_setmode(1, _O_BINARY);
+    Status written;
     qsizetype done = 0;
     while (done < data.size()) {
         const int n = ::_write(1, data.constData() + done, unsigned(data.size() - done));
-        if (n <= 0)
-            return Failure{QObject::tr("%1 cannot be written.").arg(path), Failure::Error};
+        if (n <= 0) {
+            written = Failure{QObject::tr("%1 cannot be written.").arg(path), Failure::Error};
+            break;
+        }
         done += n;
     }
-    return {};
+    if (mode != -1)
+        ::_setmode(1, mode);
+    return written;
 }

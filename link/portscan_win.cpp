@@ -5,9 +5,20 @@
 
 #include "portmap.h"
 
+namespace {
+// The system gives a port as \\.\COM3; the settings and --port name it COM3, and the
+// same port must not be listed twice, once of them as missing.
+QString portName(const QString &path)
+{
+    return path.startsWith(QLatin1String("\\\\.\\")) ? path.mid(4) : path;
+}
+}  // namespace
+
 QList<SerialDevice> serialDevices(const QStringList &extra)
 {
-    const QStringList present = PortMap::presentDevices();
+    QStringList present;
+    for (const QString &p : PortMap::presentDevices())
+        present << portName(p);
     QStringList paths = present;
     for (const QString &e : extra) {
         if (!paths.contains(e, Qt::CaseInsensitive))
