@@ -6,6 +6,8 @@
 
 #include <QString>
 
+class QSerialPort;
+
 struct DeviceIdentity {
     QString path;        // the name with every link resolved; the name as given when it leads nowhere
     quint64 number = 0;  // the device number of a character device; 0 when there is none or it is not known
@@ -31,12 +33,12 @@ QString processText(qint64 pid);
 // The hold: a second copy of this program is refused a device held by the first under any
 // of its names, root too, and the hold ends with the process that took it, however it ends.
 namespace devicehold {
-// Takes the hold on the device open as `handle`; false when another process has it.
+// Takes the hold on the device `port` has open; false when another process has it.
 // It also takes back the terminal's exclusive flag that the serial port sets on opening:
 // that flag does not bind root, and it outlives a killed process while another process
 // (the emulator keeps its pseudo-terminal open) holds the terminal, refusing every later
 // open by a normal user.
-bool take(qintptr handle);
+bool take(QSerialPort &port);
 // The process holding `device`; empty when none does or it cannot be told.
 QString holder(const DeviceIdentity &device);
 }  // namespace devicehold

@@ -5,6 +5,7 @@
 #include "deviceidentity.h"
 
 #include <QFile>
+#include <QSerialPort>
 #include <QFileInfo>
 #include <QObject>
 
@@ -48,9 +49,9 @@ QString processText(qint64 pid)
 
 namespace devicehold {
 
-bool take(qintptr handle)
+bool take(QSerialPort &port)
 {
-    const int fd = int(handle);
+    const int fd = int(port.handle());
     int r;
     do
         r = ::flock(fd, LOCK_EX | LOCK_NB);

@@ -6,6 +6,7 @@
 
 #include <QFileInfo>
 #include <QObject>
+#include <QSerialPort>
 
 #include <windows.h>
 
@@ -38,7 +39,7 @@ QString processText(qint64 pid)
 
 namespace devicehold {
 
-bool take(qintptr)
+bool take(QSerialPort &)
 {
     return true;
 }

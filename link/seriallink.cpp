@@ -38,7 +38,7 @@ std::unique_ptr<QIODevice> openSerialPort(int number, const QString &named, cons
         return nullptr;
     }
     if (port->open(QIODevice::ReadWrite)) {
-        if (!devicehold::take(port->handle())) {
+        if (!devicehold::take(*port)) {
             // Closed before anything is cleared: what waits on the line is the holder's.
             port->close();
             *why = SerialLink::describeHeldPort(number, named, devicehold::holder(identity), audience);
