@@ -6,6 +6,7 @@
 #include "deviceidentity.h"
 #include "identify.h"
 #include "image.h"
+#include "intelhex.h"
 #include "listing.h"
 #include "outputfile.h"
 #include "portscan.h"
@@ -341,13 +342,17 @@ int Cli::read(const QString &path)
     if (!data)
         return boardFailure(data.message());
     const ImageFormat format = givenFormat().value_or(formatForName(path));
+    // The image itself on standard output goes through the terminal's checked writes (a
+    // reader that has gone ends the command quietly); its figures go beside it, not into it.
+    if (isStandardOutput(path)) {
+        if (!m_t.data(format == ImageFormat::IntelHex ? intelhex::format(data.value()) : data.value()))
+            return Usage;
+        m_t.note(path + QStringLiteral(": ") + sumsText(imageSums(data.value())));
+        return Success;
+    }
     if (Status s = saveImage(Image{data.value(), QString(), format}, path, format); !s)
         return fileFailure(s.message());
-    // The image itself is on standard output: its figures go beside it, not into it.
-    if (isStandardOutput(path))
-        m_t.note(path + QStringLiteral(": ") + sumsText(imageSums(data.value())));
-    else
-        printSums(path, data.value());
+    printSums(path, data.value());
     return Success;
 }
 

@@ -23,6 +23,8 @@ public:
     void note(const QString &text);
     // Text on standard output as it is, --quiet or not (the help, the version).
     void print(const QString &text);
+    // Data on standard output as it is (an image read into "-"); false when it failed.
+    bool data(const QByteArray &bytes) { return put(stdout, bytes); }
     // The progress sink of one step, named as it starts.
     Progress step(const QString &name);
     // A question answered on standard input; only "y" or "yes" says yes.
