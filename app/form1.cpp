@@ -6,6 +6,7 @@
 
 #include "frmabout.h"
 #include "identify.h"
+#include "wording.h"
 #include "version.h"
 
 #include <QCloseEvent>
@@ -64,7 +65,8 @@ protected:
 
 }  // namespace
 
-Form1::Form1(Deps deps, QWidget *parent) : QMainWindow(parent), m_deps(std::move(deps))
+Form1::Form1(Deps deps, QWidget *parent)
+    : QMainWindow(parent), m_deps(std::move(deps)), m_session(m_deps.work->path())
 {
     if (m_deps.prompter) {
         m_prompter = m_deps.prompter;
@@ -275,7 +277,7 @@ void Form1::tellUnfinishedChanges(const QString &title, const QString &device)
         if (m_toldChanges.contains(key))
             continue;
         m_toldChanges.insert(key);
-        prompter().tell(this, title, halfWrittenWarning(c), Prompter::Warning);
+        prompter().tell(this, title, wording::halfWritten(c, Audience::Window), Prompter::Warning);
     }
 }
 
@@ -348,20 +350,9 @@ void Form1::showStatusDisplay(bool shown)
     }
 }
 
-int Form1::chipSize() const
-{
-    // The flags are tested in this order; the sizes are the chip table's.
-    int size = 0;
-    if (AT89C51)
-        size = chipForName(QStringLiteral("89C51"))->size;
-    if (AT89C52)
-        size = chipForName(QStringLiteral("89C52"))->size;
-    return size;
-}
-
 Status Form1::ensurePort()
 {
-    return MSComm1.ensureOpen();
+    return m_session.open();
 }
 
 void Form1::setCommandGroupEnabled(bool enabled)
@@ -379,27 +370,21 @@ void Form1::IdentifyDevice_Click()
     if (!Ready)
         return;
     Busy busy(*this);
-    // A port lost earlier is tried again; if it still will not open, the exchange fails
-    // below and the user sees the usual message.
-    static_cast<void>(ensurePort());
-    const IdentifyOutcome out = identifyDevice(board, [] { QCoreApplication::processEvents(); });
+    // A port that will not open fails the exchange like any other: the user sees the usual
+    // message.
+    const Outcome out = m_session.identify(nullptr, [] { QCoreApplication::processEvents(); });
     if (ending())
         return;
-    Text4->setText(out.signature);
-    if (out.chip) {
+    Text4->setText(signatureText(out.signature));
+    if (out.ok()) {
         Label4->setText(QString::fromLatin1(out.chip->caption));
-        AT89C51 = out.chip == chipForName(QStringLiteral("89C51"));
-        AT89C52 = out.chip == chipForName(QStringLiteral("89C52"));
         setCommandGroupEnabled(true);
         // A chip there that a change left half-written is the first thing to know about it.
         tellUnfinishedChanges(QStringLiteral("Identification"), MSComm1.devicePath());
         return;
     }
     Label4->setText(QStringLiteral("Device : [unknown]"));
-    prompter().tell(this, QStringLiteral("Identification"), QStringLiteral("Device not present or defective."),
-                    Prompter::Critical);
-    AT89C51 = false;
-    AT89C52 = false;
+    prompter().tell(this, QStringLiteral("Identification"), wording::text(out, Audience::Window), Prompter::Critical);
     setCommandGroupEnabled(false);
 }
 

@@ -4,7 +4,7 @@
 // the busy guard, drive the controls, and call the widget-free core for the exchange.
 #pragma once
 
-#include "boardcommands.h"
+#include "boardsession.h"
 #include "image.h"
 #include "progressbar.h"
 #include "prompter.h"
@@ -37,13 +37,21 @@ public:
     explicit Form1(Deps deps, QWidget *parent = nullptr);
     ~Form1() override;
 
-    // Program state, as the commands share it.
+private:
+    // Made first: the serial port below is the session's.
+    Deps m_deps;
+    BoardSession m_session;
+    // Program state, as the commands share it; the chip identified is the session's.
     QString FileName;
-    QString Msg;
     qint32 FileLength = 0;
     bool Ready = false;
-    bool AT89C51 = false;
-    bool AT89C52 = false;
+    friend struct WindowFixture;
+
+public:
+    const QString &fileName() const { return FileName; }
+    bool ready() const { return Ready; }
+    // The chip the last identification recognised; null before one, or after one that failed.
+    const ChipInfo *chip() const { return m_session.chip(); }
 
     // Controls (designer names).
     QGroupBox *Frame1, *Frame2, *Frame3, *Frame4;
@@ -59,16 +67,13 @@ public:
     QAction *mnuCom1, *mnuCom2, *mnuCom3, *mnuCom4;
     QAction *mnuAbout;
 
-    SerialLink MSComm1;
-    BoardCommands board{MSComm1};
+    SerialLink &MSComm1 = m_session.link();
 
     WorkFolder &work() { return *m_deps.work; }
     Prompter &prompter() { return *m_prompter; }
     // The problem met at start-up (a port that would not open), told once after the
     // window is shown; empty when there was none.
     QString startupProblem() const { return m_startupProblem; }
-    // The chip size the flags give: 4096, 8192, or 0 before an identification.
-    int chipSize() const;
 
 public slots:
     // Handlers, named after their controls.
@@ -153,7 +158,6 @@ private:
     // not been told in this run.
     void tellUnfinishedChanges(const QString &title, const QString &device = {});
 
-    Deps m_deps;
     std::unique_ptr<Prompter> m_ownPrompter;
     Prompter *m_prompter = nullptr;
     QString m_startupProblem;

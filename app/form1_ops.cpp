@@ -6,6 +6,7 @@
 #include "image.h"
 #include "operations.h"
 #include "program.h"
+#include "wording.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -23,8 +24,21 @@ static Progress barProgress(Form1 &w)
 static void tellFailure(Form1 &w, const QString &title, const Failure &f)
 {
     if (!w.ending())
-        w.prompter().tell(&w, title, f.message, f.kind == Failure::Stopped ? Prompter::Information
-                                                                          : Prompter::Critical);
+        w.prompter().tell(&w, title, wording::failure(f, Audience::Window),
+                          f.kind == Failure::Stopped ? Prompter::Information : Prompter::Critical);
+}
+
+// What a command found, as the window tells it: a failure of the line or the port as a
+// failure, a result with the icon the command gives it.
+static void tellOutcome(Form1 &w, const QString &title, const Outcome &o, Prompter::Icon icon)
+{
+    if (o.kind == Outcome::LinkFailure || o.kind == Outcome::NotOpened || o.kind == Outcome::NoteRefused) {
+        tellFailure(w, title, o.failure);
+        return;
+    }
+    const QString text = wording::text(o, Audience::Window);
+    if (!w.ending() && !text.isEmpty())
+        w.prompter().tell(&w, title, text, icon);
 }
 
 void Form1::BlankCheck_Click()
@@ -39,20 +53,11 @@ void Form1::BlankCheck_Click()
     }
     showStatusDisplay(true);
     setStoppable(true);
-    const auto blank = blankCheck(board, chipSize(), barProgress(*this));
+    const Outcome blank = m_session.blankCheck(barProgress(*this));
     setStoppable(false);
     ProgressBar1->setCurrentValue(1);
     showStatusDisplay(false);
-    if (!blank) {
-        tellFailure(*this, title, blank.failure());
-        return;
-    }
-    if (ending())
-        return;
-    if (blank.value())
-        prompter().tell(this, title, QStringLiteral("Device is erased."), Prompter::Information);
-    else
-        prompter().tell(this, title, QStringLiteral("Device contains data."), Prompter::Warning);
+    tellOutcome(*this, title, blank, blank.ok() ? Prompter::Information : Prompter::Warning);
 }
 
 void Form1::ReadData_Click()
@@ -60,37 +65,38 @@ void Form1::ReadData_Click()
     if (!Ready)
         return;
     Busy busy(*this);
+    const QString title = QStringLiteral("Read Data");
     if (Status s = ensurePort(); !s) {
-        tellFailure(*this, QStringLiteral("Read Data"), s.failure());
+        tellFailure(*this, title, s.failure());
         return;
     }
     showStatusDisplay(true);
     setStoppable(true);
     // The chip's bytes are gathered first; the buffer file is replaced only when all of
     // them are in, so a read that does not complete leaves the image the user had.
-    const auto data = readDevice(board, chipSize(), barProgress(*this));
+    const Outcome read = m_session.read(barProgress(*this));
     setStoppable(false);
     auto finish = [this] {
         ProgressBar1->setCurrentValue(1);
         showStatusDisplay(false);
     };
-    if (!data) {
+    if (!read.ok()) {
         finish();
-        tellFailure(*this, QStringLiteral("Read Data"), data.failure());
+        tellFailure(*this, title, read.failure);
         return;
     }
     const QString buffer = work().bufferPath();
-    if (Status s = writeFileSafely(buffer, data.value()); !s) {
+    if (Status s = writeFileSafely(buffer, read.data); !s) {
         finish();
-        tellFailure(*this, QStringLiteral("Read Data"),
+        tellFailure(*this, title,
                     Failure{tr("The chip was read, but the buffer file was not written. %1").arg(s.message())});
         return;
     }
     FileName = buffer;
-    const Status listed = DisplayBuffer(Image{data.value(), buffer, ImageFormat::Binary});
+    const Status listed = DisplayBuffer(Image{read.data, buffer, ImageFormat::Binary});
     finish();
     if (!listed)
-        tellFailure(*this, QStringLiteral("Read Data"), listed.failure());
+        tellFailure(*this, title, listed.failure());
 }
 
 void Form1::Verify_Click()
@@ -102,40 +108,23 @@ void Form1::Verify_Click()
     // The image file is read again before anything is sent, so a rebuilt file is what is
     // compared; one gone or refused since it was listed is told, and the board not touched.
     const auto image = currentImage();
-    if (!image) {
-        tellFailure(*this, title, image.failure());
-        return;
-    }
-    if (Status s = requireData(image.value()); !s) {
-        tellFailure(*this, title, s.failure());
-        return;
-    }
-    if (Status s = ensurePort(); !s) {
-        tellFailure(*this, title, s.failure());
+    Status usable = image ? requireData(image.value()) : Status(image.failure());
+    if (usable)
+        usable = ensurePort();
+    if (!usable) {
+        tellFailure(*this, title, usable.failure());
         return;
     }
     showStatusDisplay(true);
     ProgressBar1->setMaximumValue(FileLength + 1);
     setStoppable(true);
-    const auto result = verifyDevice(board, image.value().bytes, barProgress(*this));
+    const Outcome verified = m_session.verify(image.value().bytes, barProgress(*this));
     setStoppable(false);
-    if (!result) {
+    if (verified.kind == Outcome::LinkFailure) {
         ProgressBar1->setCurrentValue(1);
         showStatusDisplay(false);
-        tellFailure(*this, title, result.failure());
-        return;
     }
-    if (!ending()) {
-        if (const auto &d = result.value()) {
-            prompter().tell(this, title,
-                            QStringLiteral("It isn't the same : ") + hexNumber(d->address) +
-                                QStringLiteral(" h expexted ") + hexNumber(d->expected) + QStringLiteral("h read ") +
-                                hexNumber(d->read) + QStringLiteral("h"),
-                            Prompter::NoIcon);
-        } else {
-            prompter().tell(this, title, QStringLiteral("Equal."), Prompter::NoIcon);
-        }
-    }
+    tellOutcome(*this, title, verified, Prompter::NoIcon);
     ProgressBar1->setCurrentValue(1);
     showStatusDisplay(false);
 }
@@ -162,46 +151,27 @@ void Form1::WriteData_Click()
     // Read again now: a file rebuilt since it was listed is what is programmed.
     const auto image = currentImage();
     Status usable = image ? requireData(image.value()) : Status(image.failure());
+    if (usable) {
+        showStatusDisplay(true);  // a listing made again above ends with the view shown
+        usable = ensurePort();
+    }
     if (!usable) {
         finish();
         tellFailure(*this, title, usable.failure());
         return;
     }
-    showStatusDisplay(true);  // a listing made again above ends with the view shown
-    if (Status s = ensurePort(); !s) {
-        finish();
-        tellFailure(*this, title, s.failure());
-        return;
-    }
-    auto change = ChipChange::begin(work().path(), MSComm1.devicePath(), QStringLiteral("Write"));
-    if (!change) {
-        finish();
-        tellFailure(*this, title, change.failure());
-        return;
-    }
     ProgressBar1->setMaximumValue(FileLength);
-    const auto result = writeDevice(board, image.value().bytes, chipSize(), barProgress(*this), [&](const Mismatch &m) {
+    const Outcome written = m_session.write(image.value().bytes, barProgress(*this), [&](const Mismatch &m) {
         if (!ending())
-            prompter().tell(this, title,
-                            QStringLiteral("Error in ") + hexNumber(m.address) + QStringLiteral("h : write ") +
-                                hexNumber(m.written) + QStringLiteral("h read ") + hexNumber(m.read) +
-                                QStringLiteral("h"),
-                            Prompter::NoIcon);
+            prompter().tell(this, title, wording::wrongByte(m), Prompter::NoIcon);
     });
     setStoppable(false);
     ProgressBar1->setCurrentValue(1);
-    if (!result) {
+    if (written.kind == Outcome::NoteRefused)
+        finish();
+    else if (written.kind == Outcome::LinkFailure)
         showStatusDisplay(false);
-        tellFailure(*this, title, result.failure());
-        return;
-    }
-    change.value().completed();
-    if (!ending()) {
-        if (result.value().mismatches == 0)
-            prompter().tell(this, title, QStringLiteral("Device was succesfully programmed."), Prompter::Information);
-        else
-            prompter().tell(this, title, QStringLiteral("Some errors are occurred."), Prompter::Critical);
-    }
+    tellOutcome(*this, title, written, written.ok() ? Prompter::Information : Prompter::Critical);
     showStatusDisplay(false);
 }
 
@@ -214,15 +184,7 @@ void Form1::ChipErase_Click()
     if (prompter().message(this, title, confirmationText(), Prompter::OkCancel, Prompter::Warning, Prompter::Cancel) !=
         Prompter::Ok)
         return;
-    Status done = ensurePort();
-    if (done) {
-        auto change = ChipChange::begin(work().path(), MSComm1.devicePath(), QStringLiteral("Chip Erase"));
-        done = change ? eraseDevice(board) : Status(change.failure());
-        if (done)
-            change.value().completed();
-    }
-    if (!done)
-        tellFailure(*this, title, done.failure());
+    tellOutcome(*this, title, m_session.erase(), Prompter::NoIcon);
 }
 
 // The lock-bit commands: the explanation in Msg, one confirmation, then "1" once per
@@ -232,20 +194,12 @@ void Form1::lockBitCommand(const QString &text, int times)
     if (!Ready)
         return;
     Busy busy(*this);
-    Msg = text;
+    const QString Msg = text;
     const QString title = QStringLiteral("Program Lock Bit 1");
     if (prompter().message(this, title, confirmationText(Msg), Prompter::OkCancel, Prompter::Warning,
                            Prompter::Cancel) != Prompter::Ok)
         return;
-    Status done = ensurePort();
-    if (done) {
-        auto change = ChipChange::begin(work().path(), MSComm1.devicePath(), QStringLiteral("lock bit programming"));
-        done = change ? lockDevice(board, times) : Status(change.failure());
-        if (done)
-            change.value().completed();
-    }
-    if (!done)
-        tellFailure(*this, title, done.failure());
+    tellOutcome(*this, title, m_session.lock(times), Prompter::NoIcon);
 }
 
 void Form1::mnuLockBit1_Click()

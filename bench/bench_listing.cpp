@@ -53,7 +53,6 @@ int main(int argc, char **argv)
     w.show();
     if (!QTest::qWaitForWindowExposed(&w))
         return 1;
-    w.FileName = image;
     const auto loaded = loadImage(image);
     if (!loaded || !w.DisplayBuffer(loaded.value()))
         return 1;

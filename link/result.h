@@ -15,8 +15,13 @@ struct Failure {
     // OutOfStep: more bytes came than were asked for, so a reply may belong to another
     // request and none of them can be trusted.
     enum Kind { Error, TimedOut, PortLost, Stopped, Refused, TooLong, OutOfStep };
-    QString message;  // what happened, where, and what to check; shown to the user as it is
+    QString message;  // what happened and where; shown to the user with `hint` after it
     Kind kind = Error;
+    QString hint;     // what to check, as a paragraph of its own ("\n\nCheck the cable ...")
+    // A change broke off: the chip may be half-written. What to do about it names the
+    // erase as each front end gives it, so it is said where the failure is shown.
+    bool halfWritten = false;
+    QString text() const { return message + hint; }
 };
 
 // Both are [[nodiscard]]: a result dropped unread is a failure nobody is told of.
@@ -30,7 +35,7 @@ public:
     const T &value() const { return std::get<0>(m_v); }
     T &value() { return std::get<0>(m_v); }
     const Failure &failure() const { return std::get<1>(m_v); }
-    QString message() const { return ok() ? QString() : failure().message; }
+    QString message() const { return ok() ? QString() : failure().text(); }
 
 private:
     std::variant<T, Failure> m_v;
@@ -44,7 +49,7 @@ public:
     bool ok() const { return !m_f.has_value(); }
     explicit operator bool() const { return ok(); }
     const Failure &failure() const { return *m_f; }
-    QString message() const { return ok() ? QString() : m_f->message; }
+    QString message() const { return ok() ? QString() : m_f->text(); }
 
 private:
     std::optional<Failure> m_f;

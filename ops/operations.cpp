@@ -25,39 +25,33 @@ Failure operationFailure(const QString &operation, int address, const Failure &w
     case Failure::Stopped:
         return Failure{QObject::tr("%1 stopped by the user at address %2.").arg(operation, where) + then, why.kind};
     case Failure::PortLost:
-        return Failure{QObject::tr("%1 stopped at address %2: %3.").arg(operation, where, why.message) + then +
-                           QObject::tr("\n\nCheck the cable and the serial adapter; the port is opened again at the "
-                                       "next command."),
-                       why.kind};
+        return Failure{QObject::tr("%1 stopped at address %2: %3.").arg(operation, where, why.message) + then, why.kind,
+                       QObject::tr("\n\nCheck the cable and the serial adapter; the port is opened again at the "
+                                   "next command.")};
     case Failure::OutOfStep:
         return Failure{QObject::tr("%1 stopped at address %2: %3, so its replies are out of step.")
                                .arg(operation, where, why.message) +
-                           then +
-                           QObject::tr("\n\nIf this happens again, check the cable, and that no other program "
-                                       "uses %1.")
-                               .arg(port),
-                       why.kind};
+                           then,
+                       why.kind,
+                       QObject::tr("\n\nIf this happens again, check the cable, and that no other program uses %1.")
+                           .arg(port)};
     default:
-        return Failure{QObject::tr("%1 stopped at address %2: %3.").arg(operation, where, why.message) + then +
-                           QObject::tr("\n\nCheck that the board is powered, that its cable is connected, and "
-                                       "that %1 is the board's port.")
-                               .arg(port),
-                       why.kind};
+        return Failure{QObject::tr("%1 stopped at address %2: %3.").arg(operation, where, why.message) + then, why.kind,
+                       QObject::tr("\n\nCheck that the board is powered, that its cable is connected, and that %1 "
+                                   "is the board's port.")
+                           .arg(port)};
     }
 }
 
 namespace {
 // What an early end means, by operation. A Write that ends early, for whatever reason,
-// leaves the chip partly programmed; the others change nothing, but replies out of step
-// leave no result that could be trusted.
-QString consequenceOf(const char *operation, const Failure &why, SerialLink::Audience audience)
+// leaves the chip partly programmed (said where it is shown: the erase is named as each
+// front end gives it); the others change nothing, but replies out of step leave no result
+// that could be trusted.
+QString consequenceOf(const char *operation, const Failure &why)
 {
     const QLatin1String op(operation);
-    if (op == QLatin1String("Write"))
-        return audience == SerialLink::Audience::Shell
-                   ? QObject::tr("The chip may be half-written: erase it (voralith-cli erase), then write again.")
-                   : QObject::tr("The chip may be half-written: erase it (Chip Erase), then write again.");
-    if (why.kind != Failure::OutOfStep)
+    if (why.kind != Failure::OutOfStep || op == QLatin1String("Write"))
         return {};
     if (op == QLatin1String("Read"))
         return QObject::tr("Nothing was stored: read again.");
@@ -68,8 +62,10 @@ QString consequenceOf(const char *operation, const Failure &why, SerialLink::Aud
 
 Failure fail(BoardCommands &board, const char *operation, int address, const Failure &why)
 {
-    return operationFailure(QObject::tr(operation), address, why, board.link().portName(),
-                            consequenceOf(operation, why, board.link().audience()));
+    Failure f = operationFailure(QObject::tr(operation), address, why, board.link().portName(),
+                                 consequenceOf(operation, why));
+    f.halfWritten = QLatin1String(operation) == QLatin1String("Write");
+    return f;
 }
 }  // namespace
 

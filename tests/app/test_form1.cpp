@@ -55,7 +55,7 @@ private slots:
         w.mnuIdentifyDevice->trigger();  // the menu item is the same command
         QCOMPARE(w.Text4->text(), signature);
         QCOMPARE(w.Label4->text(), caption.isEmpty() ? QString("Device : [unknown]") : caption);
-        QCOMPARE(w.chipSize(), size);
+        QCOMPARE(w.chip() ? w.chip()->size : 0, size);
         QCOMPARE(t.group(), QString(size ? "enabled" : "disabled"));
         QCOMPARE(t.prompts.texts(), size ? QStringList() : QStringList{"Device not present or defective."});
         if (!size)
@@ -104,7 +104,7 @@ private slots:
         QVERIFY2(t.prompts.texts().value(0).contains(told), qPrintable(t.prompts.texts().value(0)));
         w.IdentifyDevice_Click();
         QCOMPARE(t.group(), QString(w.MSComm1.isOpen() ? "enabled" : "disabled"));
-        QVERIFY(w.Ready);
+        QVERIFY(w.ready());
         // A settings file that could not be read is left as it was; a bad value is replaced.
         QVERIFY(w.close());
         const QString now = storedSettings()->value("Parameters/CommPort").toString();
@@ -151,7 +151,7 @@ private slots:
         const QString told = t.prompts.texts().value(0);
         QVERIFY2(told.contains("Com2 (" + device + ")") && told.contains(says), qPrintable(told));
         QCOMPARE(t.prompts.texts().value(1), QString("Device not present or defective."));
-        QVERIFY(t.w->Ready && !t.w->MSComm1.isOpen());
+        QVERIFY(t.w->ready() && !t.w->MSComm1.isOpen());
         const CliRun cli = runCli({"identify"});
         QCOMPARE(cli.exit, 3);
         QVERIFY2(cli.err.contains(device) && cli.err.contains(says), qPrintable(cli.err));
@@ -268,9 +268,9 @@ private slots:
             FileSizeLimit cap(limit);
             t.w->ReadData_Click();
         }
-        QVERIFY(t.w->Ready && readAll(victim) == "keep me");
+        QVERIFY(t.w->ready() && readAll(victim) == "keep me");
         QCOMPARE(t.prompts.texts(), told.isEmpty() ? QStringList() : QStringList{told.arg(buffer)});
-        QCOMPARE(t.w->FileName, buffer);
+        QCOMPARE(t.w->fileName(), buffer);
         QCOMPARE(t.w->Text3->text(), told.isEmpty() ? "8192" : "4096");
         QCOMPARE(readAll(buffer), told.isEmpty() ? pattern(8192, 3) : pattern(4096));
         QCOMPARE(readAll(list), told.isEmpty() ? listing::format(pattern(8192, 3)) : listing);

@@ -62,6 +62,8 @@ struct WindowFixture {
     static QString device(int com) { return QStringLiteral("/dev/ttyS%1").arg(com - 1); }
     BoardEngine &board(int com = 2) { return *rig.boards.value(device(com)); }
 
+    // As while a command runs (false) or none does (true).
+    void setReady(bool ready) { w->Ready = ready; }
     // Identify, then the wire counts from here.
     void identify() { w->IdentifyDevice_Click(); markWire(); }
     // Every byte sent on the port opened last, as written; wire(): since markWire().
@@ -76,7 +78,7 @@ struct WindowFixture {
         return saveImage(Image{data}, dir.filePath(name), ImageFormat::IntelHex) ? dir.filePath(name) : QString();
     }
     // File, Open on `path` (empty: Cancel); true when the window is ready again.
-    bool open(const QString &path) { prompts.openPaths.enqueue(path); w->mnuOpen_Click(); return w->Ready; }
+    bool open(const QString &path) { prompts.openPaths.enqueue(path); w->mnuOpen_Click(); return w->ready(); }
     // Opens `data` as a file called `name`; a HEX name gets it written as Intel HEX.
     QString openImage(const QByteArray &data, const QString &name = QStringLiteral("image.bin"))
     {

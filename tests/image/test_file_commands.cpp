@@ -73,10 +73,10 @@ private slots:
                 QVERIFY(!t.w->Text1->isVisibleTo(t.w.get()));
             });
             if (drop) {
-                t.w->Ready = false;  // not while a command runs
+                t.setReady(false);  // not while a command runs
                 t.drop(path);
-                QCOMPARE(t.w->FileName, good);
-                t.w->Ready = true;
+                QCOMPARE(t.w->fileName(), good);
+                t.setReady(true);
                 t.drop(path);
             } else {
                 t.prompts.openPaths << path << QString();
@@ -86,14 +86,14 @@ private slots:
                 QCOMPARE(cli.exit, told.isEmpty() ? 0 : 2);
                 QVERIFY(told.isEmpty() ? cli.out.startsWith(listed(image)) : cli.err.contains(name));
             }
-            QVERIFY(t.w->Ready && t.w->Text1->isVisibleTo(t.w.get()));
+            QVERIFY(t.w->ready() && t.w->Text1->isVisibleTo(t.w.get()));
             QCOMPARE(t.prompts.openDialogs.size(), drop ? 1 : refused ? 3 : 2);
             QCOMPARE(t.prompts.openDialogs[0].first,
                      "File binari (*.*)|*.BIN|Tutti i files (*.*)|*.*|Intel HEX (*.hex *.ihx)|*.hex;*.ihx;*.ihex");
             QCOMPARE(t.w->ProgressBar1->currentValue(), 1.0);
             if (told.isEmpty()) {
                 QVERIFY(t.prompts.shown.isEmpty());
-                QCOMPARE(t.w->FileName, path);
+                QCOMPARE(t.w->fileName(), path);
                 QCOMPARE(t.w->Text2->text() + t.w->Text3->text(), name.toUpper() + QString::number(image.size()));
                 QCOMPARE(t.w->Text1->toPlainText().toLatin1(), listed(image));
                 QCOMPARE(readAll(t.w->work().listingPath()), listing::format(image));
@@ -103,7 +103,7 @@ private slots:
             QCOMPARE(t.prompts.texts(), QStringList{QString(told).replace("%1", path)});
             const ShownMessage &m = t.prompts.shown[0];
             QVERIFY(m.title == "Open" && m.icon == (refused ? Prompter::NoIcon : Prompter::Critical));
-            QCOMPARE(t.w->FileName, refused ? QString() : good);
+            QCOMPARE(t.w->fileName(), refused ? QString() : good);
             QCOMPARE(t.w->Text1->toPlainText(), shown);
             QCOMPARE(t.w->Text2->text() + t.w->Text3->text(), QString("GOOD.BIN16"));
             t.w->mnuSave_Click();
@@ -168,7 +168,7 @@ private slots:
             FileSizeLimit cap(limit);
             t.w->mnuSave_Click();
         }
-        QVERIFY(t.w->Ready);
+        QVERIFY(t.w->ready());
         QCOMPARE(t.prompts.saveDialogs.size(), int(!opened.isEmpty()));
         if (opened.isEmpty())
             return;
@@ -183,7 +183,7 @@ private slots:
                                    t.prompts.shown.last().icon == Prompter::Critical));
         QCOMPARE(readAll(dst), written);
         QCOMPARE(QFileInfo(dst).isSymLink(), dest == "link.bin");
-        QCOMPARE(t.w->FileName, image);  // the current image stays what it was
+        QCOMPARE(t.w->fileName(), image);  // the current image stays what it was
         // Nothing left beside it, no temporary file, whatever happened.
         QCOMPARE(QDir(t.dir.path()).entryList(QDir::Files).size(), before + int(!asked && QFileInfo::exists(dst)));
     }
@@ -229,7 +229,7 @@ private slots:
             t.prompts.savePaths.enqueue(dst);
             t.w->mnuSave_Click();
         }
-        QVERIFY(t.w->Ready && t.w->Text1->isVisibleTo(t.w.get()));
+        QVERIFY(t.w->ready() && t.w->Text1->isVisibleTo(t.w.get()));
         const QStringList texts = t.prompts.texts().mid(command == "write");
         if (!told.isEmpty()) {
             QCOMPARE(texts, QStringList{QString(told).replace("%1", path)});

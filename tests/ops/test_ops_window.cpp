@@ -114,12 +114,12 @@ private slots:
         QCoreApplication::processEvents();
         run(fx, op);
         checkTold(fx, asks(op), expected(op, c), op);
-        QVERIFY(fx.w->Ready && fx.w->Text1->isVisibleTo(fx.w.get()) && fx.w->ProgressBar1->currentValue() == 1.0);
+        QVERIFY(fx.w->ready() && fx.w->Text1->isVisibleTo(fx.w.get()) && fx.w->ProgressBar1->currentValue() == 1.0);
         // Nothing lost: a read is kept only when it is whole and sound.
         const bool readKept = op == Read && (c.seen == Fine || c.seen == Differs);
         const QByteArray asRead = c.seen == Differs ? QByteArray(content).replace(wrongAt, 1, "\0", 1) : content;
         QCOMPARE(readAll(fx.w->work().bufferPath()), readKept ? asRead : content);
-        QCOMPARE(fx.w->FileName, readKept ? fx.w->work().bufferPath() : in);
+        QCOMPARE(fx.w->fileName(), readKept ? fx.w->work().bufferPath() : in);
         if (!readKept)
             QCOMPARE(fx.w->Text1->toPlainText(), listed);
         QCOMPARE(readAll(in), image);
@@ -141,7 +141,7 @@ private slots:
         fx.markWire();
         run(fx, op);
         checkTold(fx, asks(op), expected(op, Case{}), op);
-        QCOMPARE(fx.wire(), wire(op, readAll(fx.w->FileName).left(imageSize)));
+        QCOMPARE(fx.wire(), wire(op, readAll(fx.w->fileName()).left(imageSize)));
     }
 
     // The questions before a command changes the chip: Cancel sends nothing, OK sends it,
@@ -184,7 +184,7 @@ private slots:
         for (const ShownMessage &m : fx.prompts.shown.mid(0, 2))
             QCOMPARE(std::tuple(m.title, m.text, int(m.buttons), int(m.icon), int(m.preselected)),
                      std::tuple(title, text, int(Prompter::OkCancel), int(Prompter::Warning), int(Prompter::Cancel)));
-        QVERIFY(fx.w->Ready);
+        QVERIFY(fx.w->ready());
 
         // A work folder that cannot keep the note of the change (its disk full): nothing is sent.
         fx.markWire();
@@ -201,7 +201,7 @@ private slots:
         QVERIFY2(m.text.startsWith("Nothing was sent: the note of this chip change cannot be kept in the work folder " +
                                    fx.w->work().path() + " (the disk is full or the file is too large)."),
                  qPrintable(m.text));
-        QVERIFY(fx.w->Ready);
+        QVERIFY(fx.w->ready());
     }
 
     // The user acts while a command runs, at its first pass of events: Escape stops it,

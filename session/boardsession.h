@@ -1,0 +1,66 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// One board on one port: the link and the board's commands, the chip identified and judged
+// by one rule, the note kept around every change of the chip, and each command run to an
+// outcome. The window and the command line both go through a session and only decide how
+// to show what it returns. A session shares nothing with another: several run at once,
+// each on its own port (each in the thread that made it).
+#pragma once
+
+#include "boardcommands.h"
+#include "identify.h"
+#include "operations.h"
+#include "outcome.h"
+#include "seriallink.h"
+#include "workfolder.h"
+
+#include <functional>
+
+class BoardSession {
+public:
+    // `workFolder`: where the notes of chip changes are kept.
+    explicit BoardSession(QString workFolder);
+
+    SerialLink &link() { return m_link; }
+    BoardCommands &board() { return m_board; }
+    // The chip the last identification found and judged fit; null before one, or after one
+    // that found none.
+    const ChipInfo *chip() const { return m_chip; }
+    // Opens the port when it is not open (a port lost earlier is opened again).
+    Status open() { return m_link.ensureOpen(); }
+    // The notes that changes on this port's device left when they broke off.
+    QList<UnfinishedChange> unfinishedChanges() const;
+
+    // Identify: the signature read, and the chip judged: one of the table, and `wanted`
+    // when given. `beforeEachStep` runs before every address step (the window's events).
+    Outcome identify(const ChipInfo *wanted = nullptr, const std::function<void()> &beforeEachStep = {});
+    // The commands below work on the chip identified last.
+    Outcome blankCheck(const Progress &progress);
+    Outcome read(const Progress &progress);
+    Outcome verify(const QByteArray &image, const Progress &progress);
+    // Writes what fits the chip; `onMismatch` runs for each byte read back wrong.
+    Outcome write(const QByteArray &image, const Progress &progress,
+                  const std::function<void(const Mismatch &)> &onMismatch = {});
+    Outcome erase();
+    Outcome lock(int bits);
+
+    struct ProgramOptions {
+        bool erase = true;                 // false: the chip must already be blank
+        const ChipInfo *wanted = nullptr;  // any other chip is refused
+    };
+    // Identify, erase (unless told not to), blank check, write, verify; the first step that
+    // fails ends it. Nothing is written to a chip that is missing, unknown, not the one
+    // asked for, too small for the image or not blank. `progressFor` gives each step its
+    // progress sink as the step starts.
+    Outcome program(const QByteArray &image, const ProgramOptions &options,
+                    const std::function<Progress(Step)> &progressFor = {});
+
+private:
+    // The port opened and the note of a change written, or why the change must not start.
+    std::optional<Outcome> beginChange(Command command, const QString &operation, std::optional<ChipChange> *change);
+    void judge(Outcome &out, const IdentifyOutcome &id, const ChipInfo *wanted);
+
+    SerialLink m_link;
+    BoardCommands m_board{m_link};
+    QString m_workFolder;
+    const ChipInfo *m_chip = nullptr;
+};

@@ -1,0 +1,160 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The sentences of the outcomes. Some keep a wording users know from the first versions of
+// the program, odd spelling included ("succesfully", "expexted", "are occurred"): scripts
+// and habits look for them as they are.
+#include "wording.h"
+
+#include "identify.h"
+#include "program.h"
+
+#include <QObject>
+
+namespace wording {
+namespace {
+QString tr(const char *text)
+{
+    return QObject::tr(text);
+}
+QString h(int value)
+{
+    return hexNumber(value);
+}
+
+// A command's own result, as both front ends show it.
+QString done(const Outcome &o, Audience audience)
+{
+    const bool shell = audience == Audience::Shell;
+    switch (o.command) {
+    case Command::Identify:
+        return o.chip ? QString::fromLatin1(o.chip->signature) + QLatin1Char('\n') + QString::fromLatin1(o.chip->caption)
+                      : QString();
+    case Command::BlankCheck:
+        return QStringLiteral("Device is erased.");
+    case Command::Verify:
+        return QStringLiteral("Equal.");
+    case Command::Write:
+        return QStringLiteral("Device was succesfully programmed.");  // kept as users know it
+    case Command::Erase:
+        return shell ? tr("Chip erase sent.") : QString();
+    case Command::Lock:
+        if (!shell)
+            return {};
+        return o.lockBits == 1 ? tr("Lock bit 1 sent.") : tr("Lock bits 1 to %1 sent.").arg(o.lockBits);
+    case Command::Program:
+        return tr("programmed and verified (%1).").arg(chipName(*o.chip));
+    case Command::Read:
+        return {};
+    }
+    return {};
+}
+
+// Why program stopped where it did, with what that means for the chip.
+QString programEnd(const Outcome &o, Audience audience)
+{
+    const QString nothing = tr("nothing was written.");
+    switch (o.kind) {
+    case Outcome::NoChip:
+    case Outcome::UnknownChip:
+    case Outcome::OtherChip:
+        return tr("%1: %2").arg(judgement(o), nothing);
+    case Outcome::TooLong:
+        return tr("The image holds %1 bytes, more than the %2's %3: %4")
+            .arg(o.imageSize)
+            .arg(chipName(*o.chip))
+            .arg(o.chip->size)
+            .arg(nothing);
+    case Outcome::DataFound: {
+        const QString where =
+            tr("Blank check: Device contains data in %1h to %2h").arg(h(o.address), h(o.address + 3));
+        return o.erased ? tr("%1 after the erase: the chip did not erase.").arg(where)
+                        : tr("%1: %2 Erase the chip first.").arg(where, nothing);
+    }
+    case Outcome::WrongByte:
+        return tr("Write: %1 read back wrong, the first at %2h (written %3h, read %4h).")
+            .arg(o.wrongBytes == 1 ? tr("1 byte") : tr("%1 bytes").arg(o.wrongBytes), h(o.address), h(o.expected),
+                 h(o.read));
+    case Outcome::Difference:
+        return tr("Verify: the chip differs from the image at %1h (expected %2h, read %3h).")
+            .arg(h(o.address), h(o.expected), h(o.read));
+    default:
+        return failure(o.failure, audience);
+    }
+}
+}  // namespace
+
+QString eraseCommand(Audience audience)
+{
+    return audience == Audience::Shell ? QStringLiteral("voralith-cli erase") : QStringLiteral("Chip Erase");
+}
+
+QString failure(const Failure &f, Audience audience)
+{
+    QString text = f.message;
+    if (f.halfWritten)
+        text += QLatin1Char(' ') +
+                tr("The chip may be half-written: erase it (%1), then write again.").arg(eraseCommand(audience));
+    return text + f.hint;
+}
+
+QString judgement(const Outcome &o)
+{
+    IdentifyOutcome id;
+    id.reply = o.signature;
+    id.signature = signatureText(o.signature);
+    id.chip = o.chip;
+    QString why;
+    checkChip(id, o.wanted, &why);
+    return why;
+}
+
+QString text(const Outcome &o, Audience audience)
+{
+    const bool shell = audience == Audience::Shell;
+    if (o.kind == Outcome::Done)
+        return done(o, audience);
+    // The window tells every identification that found no chip to work on alike.
+    if (!shell && o.command == Command::Identify)
+        return QStringLiteral("Device not present or defective.");
+    if (o.kind == Outcome::NotOpened || o.kind == Outcome::NoteRefused)
+        return failure(o.failure, audience);
+    if (o.kind == Outcome::LinkFailure && o.step == Step::Identify)
+        return shell ? tr("Identify stopped: %1.").arg(o.failure.message) : QStringLiteral("Device not present or defective.");
+    if (o.command == Command::Program)
+        return programEnd(o, audience);
+    switch (o.kind) {
+    case Outcome::NoChip:
+    case Outcome::UnknownChip:
+    case Outcome::OtherChip:
+        return shell ? judgement(o) + QLatin1Char('.') : QStringLiteral("Device not present or defective.");
+    case Outcome::DataFound:
+        return shell ? tr("Device contains data (in %1h to %2h).").arg(h(o.address), h(o.address + 3))
+                     : QStringLiteral("Device contains data.");
+    case Outcome::WrongByte:
+        return QStringLiteral("Some errors are occurred.");  // kept as users know it
+    case Outcome::Difference:
+        // kept as users know it
+        return QStringLiteral("It isn't the same : %1 h expexted %2h read %3h").arg(h(o.address), h(o.expected), h(o.read));
+    default:
+        return failure(o.failure, audience);
+    }
+}
+
+QString halfWritten(const UnfinishedChange &change, Audience audience)
+{
+    return halfWrittenWarning(change, eraseCommand(audience));
+}
+
+QString wrongByte(const Mismatch &m)
+{
+    return QStringLiteral("Error in %1h : write %2h read %3h").arg(h(m.address), h(m.written), h(m.read));
+}
+
+QString tooLong(const QString &path, qsizetype size, const ChipInfo &chip)
+{
+    return tr("%1 holds %2 bytes, more than the %3's %4: nothing was done.")
+        .arg(path)
+        .arg(size)
+        .arg(chipName(chip))
+        .arg(chip.size);
+}
+}  // namespace wording
