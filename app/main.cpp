@@ -3,6 +3,7 @@
 #include "fontwarmup.h"
 #include "form1.h"
 #include "frmabout.h"
+#include "portmap.h"
 #include "version.h"
 #include "windowstyle.h"
 
@@ -48,13 +49,12 @@ int main(int argc, char *argv[])
 
     Form1::Deps deps;
     for (const QString &m : parser.values(com)) {
-        int number = 0;
-        QString device;
-        if (!parsePortMapping(m, &number, &device)) {
-            std::fprintf(stderr, "voralith: --com takes N=DEVICE (N from 1 to 255), not \"%s\"\n", qPrintable(m));
+        const PortRequest r = parsePortOption(PortOption::WindowCom, m);
+        if (r.refused()) {
+            std::fprintf(stderr, "%s\n", qPrintable(r.refusal));
             return 2;
         }
-        deps.portsForThisRun.append({number, device});
+        deps.portsForThisRun.append({r.number, r.device});
     }
 
     auto work = WorkFolder::acquire();

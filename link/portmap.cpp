@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Port numbers to device paths, and the list of serial devices shown when a port is missing.
+// Port numbers to device paths, the options that name a port, and the list of serial devices
+// shown when a port is missing.
 #include "portmap.h"
 
 #include <QDir>
@@ -100,4 +101,50 @@ bool parsePortMapping(const QString &text, int *number, QString *device)
     *number = n;
     *device = path.toString();
     return true;
+}
+
+namespace {
+
+// "ComN" in any case with one to three digits, N whatever they say; -1 when it is not that form.
+int comNumber(const QString &text)
+{
+    if (text.size() < 4 || text.size() > 6 || !text.startsWith(QLatin1String("com"), Qt::CaseInsensitive))
+        return -1;
+    const QStringView digits = QStringView(text).mid(3);
+    if (!std::all_of(digits.begin(), digits.end(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
+        return -1;
+    return digits.toInt();
+}
+
+PortRequest portRequest(const QString &text)
+{
+    if (const int n = comNumber(text); n >= 0) {
+        if (n < 1 || n > 255)
+            return {0, {}, QStringLiteral("--port ComN takes N from 1 to 255, not \"%1\".").arg(text)};
+        return {n};
+    }
+    if (text.isEmpty())
+        return {0, {}, QStringLiteral("--port needs a device or ComN; the name given is empty.")};
+    const QFileInfo fi(text);
+    const bool path = text.contains(QLatin1Char('/')) || fi.exists() || fi.isSymLink();
+    return {0, path ? fi.absoluteFilePath() : text};
+}
+
+}  // namespace
+
+PortRequest parsePortOption(PortOption option, const QString &text)
+{
+    if (option == PortOption::CliPort)
+        return portRequest(text);
+    PortRequest r;
+    if (parsePortMapping(text, &r.number, &r.device))
+        return r;
+    if (option == PortOption::WindowCom)
+        return {0, {}, QStringLiteral("voralith: --com takes N=DEVICE (N from 1 to 255), not \"%1\"").arg(text)};
+    // A bare number as QString::toInt reads one: a sign and spaces around it are taken.
+    bool ok = false;
+    const int n = text.toInt(&ok);
+    if (!ok || n < 1 || n > 255)
+        return {0, {}, QStringLiteral("--com takes a port number from 1 to 255, or N=DEVICE, not \"%1\".").arg(text)};
+    return {n};
 }

@@ -37,3 +37,21 @@ int portFromSetting(const QString &text, bool *valid);
 
 // Parses "N=DEVICE" (also "ComN=DEVICE") as given to --com; false when it is not that form.
 bool parsePortMapping(const QString &text, int *number, QString *device);
+
+// The options that name a port: voralith-cli's --port (DEVICE or ComN) and --com (N or
+// N=DEVICE), and the window's --com (N=DEVICE only).
+enum class PortOption { CliPort, CliCom, WindowCom };
+
+// What such an option asks for: the port number to use (0: the one otherwise in use), the
+// device to map to that port for this run (empty: none), or else why it is refused, in the
+// words its program shows.
+struct PortRequest {
+    int number = 0;
+    QString device;
+    QString refusal;
+    bool refused() const { return !refusal.isEmpty(); }
+};
+// A device given by --port is a path from the current folder, made absolute, unless it is a
+// bare name that is no file here ("ttyUSB0"): that is left to the serial port, which looks
+// for it in /dev.
+PortRequest parsePortOption(PortOption option, const QString &text);

@@ -29,6 +29,23 @@ QString stepName(Step step)
     return {};
 }
 
+void setWrongBytes(Outcome &out, int count, const Mismatch &first)
+{
+    out.kind = Outcome::WrongByte;
+    out.wrongBytes = count;
+    out.address = first.address;
+    out.expected = first.written;
+    out.read = first.read;
+}
+
+void setDifference(Outcome &out, const Difference &d)
+{
+    out.kind = Outcome::Difference;
+    out.address = d.address;
+    out.expected = d.expected;
+    out.read = d.read;
+}
+
 namespace {
 Outcome begun(Command command, Step step, const ChipInfo *chip)
 {
@@ -129,12 +146,8 @@ Outcome BoardSession::verify(const QByteArray &image, const Progress &progress)
     const auto result = verifyDevice(m_board, image, progress);
     if (!result)
         return ended(out, Outcome::LinkFailure, result.failure());
-    if (const auto &d = result.value()) {
-        out.address = d->address;
-        out.expected = d->expected;
-        out.read = d->read;
-        return ended(out, Outcome::Difference);
-    }
+    if (const auto &d = result.value())
+        setDifference(out, *d);
     return out;
 }
 
@@ -170,13 +183,8 @@ Outcome BoardSession::write(const QByteArray &image, const Progress &progress,
     if (!written)
         return ended(out, Outcome::LinkFailure, written.failure());
     change->completed();
-    if (first) {
-        out.wrongBytes = written.value().mismatches;
-        out.address = first->address;
-        out.expected = first->written;
-        out.read = first->read;
-        return ended(out, Outcome::WrongByte);
-    }
+    if (first)
+        setWrongBytes(out, written.value().mismatches, *first);
     return out;
 }
 

@@ -42,3 +42,10 @@ struct Outcome {
     const ChipInfo *wanted = nullptr;  // OtherChip: the chip asked for
     bool ok() const { return kind == Done; }
 };
+
+struct Mismatch;
+// The outcome of a write whose bytes read back wrong: `count` of them, the first `first`.
+void setWrongBytes(Outcome &out, int count, const Mismatch &first);
+// The outcome of a verify that found `d`.
+struct Difference;
+void setDifference(Outcome &out, const Difference &d);

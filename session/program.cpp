@@ -70,11 +70,8 @@ Outcome BoardSession::program(const QByteArray &image, const ProgramOptions &opt
     if (!written)
         return end(Outcome::LinkFailure, written.failure());
     if (first) {
-        out.wrongBytes = written.value().mismatches;
-        out.address = first->address;
-        out.expected = first->written;
-        out.read = first->read;
-        return end(Outcome::WrongByte);
+        setWrongBytes(out, written.value().mismatches, *first);
+        return end(out.kind);
     }
 
     const Progress verifying = start(Step::Verify);
@@ -83,10 +80,8 @@ Outcome BoardSession::program(const QByteArray &image, const ProgramOptions &opt
     if (!verified)
         return end(Outcome::LinkFailure, verified.failure());
     if (const auto &d = verified.value()) {
-        out.address = d->address;
-        out.expected = d->expected;
-        out.read = d->read;
-        return end(Outcome::Difference);
+        setDifference(out, *d);
+        return end(out.kind);
     }
     return end(Outcome::Done);
 }

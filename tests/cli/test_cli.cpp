@@ -282,6 +282,15 @@ private slots:
                                          "^" + has("The serial port ./loop is a link that leads round in a loop")});
         row("--port, empty", {{}, {}, {"--port", "", "identify"}, {}, {}, {}, 2, exact(""),
                               exact("--port needs a device or ComN; the name given is empty.\n")});
+        // Wrong use, found from the table of commands and the port options, sends nothing.
+        row("--com out of range", {{}, {}, {"--com", "256", "identify"}, {}, {}, {}, 2, exact(""),
+                                   exact("--com takes a port number from 1 to 255, or N=DEVICE, not \"256\".\n")});
+        row("--port Com0", {{}, {}, {"--port", "Com0", "identify"}, {}, {}, {}, 2, exact(""),
+                            exact("--port ComN takes N from 1 to 255, not \"Com0\".\n")});
+        row("identify with an argument", {{}, {}, {"identify", "in.bin"}, {}, {}, {}, 2, exact(""),
+                                          exact("voralith-cli: identify takes no argument (see voralith-cli --help).\n")});
+        row("--probe for identify", {{}, {}, {"--probe", "identify"}, {}, {}, {}, 2, exact(""),
+                                     exact("voralith-cli: --probe is for ports only.\n")});
         // Output that cannot be written stops the command at once (no second chip), told on
         // standard error unless that is the stream failing or a pipe's reader has gone.
         const QString full = "voralith-cli: standard output could not be written: No space left on device.\n";
@@ -364,6 +373,35 @@ private slots:
             QVERIFY(p.readAllStandardError().contains("-: 4096 bytes"));
         }
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::System).size(), 1 + int(kind != "-") + int(kind == "link"));
+    }
+
+    // The bash completion offers the commands, the commands that take a FILE and the
+    // options the help lists, no more and no fewer.
+    void completion_data()
+    {
+        QTest::addColumn<QString>("listed");    // one match a word in the help
+        QTest::addColumn<QStringList>("path");  // the marks that lead to the completion's list, then its end
+        QTest::newRow("commands") << "^  ([a-z]+) " << QStringList{"[[ ! $command ]]", "compgen -W '", "'"};
+        QTest::newRow("FILE") << "^  ([a-z]+) FILE " << QStringList{"case $command in", ")"};
+        QTest::newRow("options") << "^  (?:-\\w, )?(--[\\w-]+)"
+                                 << QStringList{"[[ $cur == -* ]]", "compgen -W '", "'"};
+    }
+    void completion()
+    {
+        QFETCH(QString, listed);
+        QFETCH(QStringList, path);
+        QStringList help;
+        for (const auto &m : QRegularExpression(listed, QRegularExpression::MultilineOption)
+                                 .globalMatch(cli(QDir::tempPath(), {"--help"}).out))
+            help << m.captured(1);
+        QString script = QString::fromUtf8(readAll(QStringLiteral(VORALITH_COMPLETION_PATH)));
+        for (const QString &mark : path.first(path.size() - 1))
+            script = script.section(mark, 1);
+        QStringList offered = script.section(path.last(), 0, 0).split(QRegularExpression("[\\s|]+"), Qt::SkipEmptyParts);
+        help.sort();
+        offered.sort();
+        QVERIFY(help.size() > 1);
+        QCOMPARE(offered, help);
     }
 
     // A name the program cannot hold as text is refused, never replaced by another name.

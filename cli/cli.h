@@ -1,0 +1,117 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// voralith-cli's commands: one object per run holds the parsed options, the terminal and the
+// link to the board, and the table of commands says how each is named, shown and run.
+#pragma once
+
+#include "boardcommands.h"
+#include "checksums.h"
+#include "image.h"
+#include "options.h"
+#include "program.h"
+#include "seriallink.h"
+#include "signals.h"
+#include "terminal.h"
+#include "workfolder.h"
+
+#include <QCommandLineParser>
+#include <optional>
+#include <span>
+
+enum Exit {
+    Success = 0,
+    Different = 1,  // a difference, data found, a byte that read back wrong
+    Usage = 2,      // wrong use, a bad or refused file
+    NoBoard = 3,    // no answer, no chip, an unknown or other chip, a port that cannot be opened
+    PipeClosed = 141,  // the reader of standard output or error has gone, as a shell tells SIGPIPE
+};
+
+class Cli;
+
+struct Command {
+    const char *name;
+    const char *argument;  // the argument's name in the help; nullptr when it takes none
+    const char *help;      // its lines in the help, parted by \n
+    int (*run)(Cli &cli, const QString &argument);
+    bool needsPort;        // --port and --com are taken before it runs
+    const char *only[2];   // the options that are for this command only, without their dashes
+};
+
+// Every command, in the order the help shows them.
+std::span<const Command> commands();
+// The help's "Commands:" section and what it says of FILE, made from the table.
+QString commandsHelp();
+
+class Cli {
+public:
+    Cli(const QCommandLineParser &p, const Options &o, Terminal &t) : m_p(p), m_o(o), m_t(t) {}
+    // The options every command takes checked, the port set up if the command needs it, and
+    // the command run; its exit status.
+    int run(const Command &command, const QString &argument);
+    // Ctrl+C, SIGTERM or output that cannot be written: the wait in hand ends, and the
+    // command ends through its normal path (the port closed, a note of a broken-off
+    // change kept).
+    void stop() { m_link.requestStop(); }
+
+    int identify();
+    int blank();
+    int read(const QString &path);
+    int write(const QString &path);
+    int verify(const QString &path);
+    int erase();
+    int lock(const QString &bits);
+    int list(const QString &path);
+    int program(const QString &path);
+    int ports();
+
+private:
+    bool stopped() const { return m_link.stopRequested() || stopsignals::stopStatus() != 0; }
+    int setUpPort();
+    int openAndIdentify(const ChipInfo **chip);
+    // The format --format gives (checked to be bin or hex before any command runs).
+    std::optional<ImageFormat> givenFormat() const
+    {
+        if (!m_p.isSet(m_o.format))
+            return std::nullopt;
+        return m_p.value(m_o.format) == QLatin1String("hex") ? ImageFormat::IntelHex : ImageFormat::Binary;
+    }
+    int loadFile(const QString &path, Image *image);
+    int fitsChip(const Image &image, const ChipInfo &chip);
+    int loadForChip(const QString &path, Image *image, const ChipInfo **chip);
+    void printSums(const QString &path, const QByteArray &bytes)
+    {
+        m_t.result(path + QStringLiteral(": ") + sumsText(imageSums(bytes)));
+    }
+    int boardFailure(const QString &text)
+    {
+        // What ends as this program stopped it (its output failed) is no fault of the board.
+        const bool ours = stopped();
+        m_t.failure(text);
+        return ours ? Usage : NoBoard;
+    }
+    int fileFailure(const QString &text)
+    {
+        m_t.failure(text);
+        return Usage;
+    }
+    bool confirm(const QString &title, const QString &explanation = {});
+    // A Write, Chip Erase or program on this port that broke off (here or in the window)
+    // left a record: the chip may be half-written. Told before the port is used again.
+    void tellUnfinishedChanges()
+    {
+        for (const UnfinishedChange &c : unfinishedChanges(WorkFolder::defaultLocation(), m_link.devicePath()))
+            m_t.failure(halfWrittenWarning(c, QStringLiteral("voralith-cli erase")));
+    }
+
+    // program: one chip, or with --repeat one after another.
+    int programChips(const QString &path, const Image &image);
+    bool programChip(const Image &image, const ProgramOptions &options, const QString &chipLabel,
+                     ProgramOutcome *outcome);
+    bool nextChip();
+
+    const QCommandLineParser &m_p;
+    const Options &m_o;
+    Terminal &m_t;
+    SerialLink m_link;
+    BoardCommands m_board{m_link};
+    const ChipInfo *m_wanted = nullptr;
+};

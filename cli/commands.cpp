@@ -1,0 +1,334 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// voralith-cli's table of commands and the commands that work on one chip; program is in
+// production.cpp, ports in portfinder.cpp.
+#include "cli.h"
+#include "identify.h"
+#include "intelhex.h"
+#include "listing.h"
+#include "outputfile.h"
+#include "portmap.h"
+
+namespace {
+
+const Command kCommands[] = {
+    {"identify", nullptr, "read the signature and name the chip", [](Cli &c, const QString &) { return c.identify(); },
+     true},
+    {"blank", nullptr, "check that the chip is erased", [](Cli &c, const QString &) { return c.blank(); }, true},
+    {"read", "FILE", "read the whole chip into FILE (- for standard output)",
+     [](Cli &c, const QString &a) { return c.read(a); }, true},
+    {"write", "FILE", "write FILE into the chip (it is not erased first)",
+     [](Cli &c, const QString &a) { return c.write(a); }, true},
+    {"verify", "FILE", "compare the chip with FILE", [](Cli &c, const QString &a) { return c.verify(a); }, true},
+    {"erase", nullptr, "erase the chip", [](Cli &c, const QString &) { return c.erase(); }, true},
+    {"lock", "1|2|3", "program lock bits 1 to N", [](Cli &c, const QString &a) { return c.lock(a); }, true},
+    {"list", "FILE", "show FILE as the window lists it (no board needed)",
+     [](Cli &c, const QString &a) { return c.list(a); }, false},
+    {"program", "FILE",
+     "identify, erase, blank check, write and verify, stopping at\n"
+     "the first step that fails",
+     [](Cli &c, const QString &a) { return c.program(a); }, true, {"no-erase", "repeat"}},
+    {"ports", nullptr,
+     "list the serial devices (with --port, that one), whether\n"
+     "you may open each and whether another program holds it",
+     [](Cli &c, const QString &) { return c.ports(); }, true, {"probe"}},
+};
+
+const char *const kFiles =
+    "FILE is raw binary or Intel HEX: names ending in .hex, .ihx or .ihex, and files\n"
+    "that hold HEX text, are taken as HEX, and read writes HEX to such names;\n"
+    "--format decides instead, for a name that does not tell. After read, write,\n"
+    "verify, list and program the image's length, its 16-bit sum and its CRC-32\n"
+    "are printed.";
+
+}  // namespace
+
+std::span<const Command> commands()
+{
+    return kCommands;
+}
+
+QString commandsHelp()
+{
+    // The name and argument in a column 16 wide, the help beside it, its further lines under it.
+    constexpr int width = 16;
+    QString text = QStringLiteral("Commands:\n");
+    for (const Command &c : kCommands) {
+        QString usage = QString::fromLatin1(c.name);
+        if (c.argument)
+            usage += QLatin1Char(' ') + QString::fromLatin1(c.argument);
+        const QString indent = QLatin1Char('\n') + QString(2 + width, QLatin1Char(' '));
+        text += QStringLiteral("  ") + usage.leftJustified(width) +
+                QString::fromLatin1(c.help).replace(QLatin1Char('\n'), indent) + QLatin1Char('\n');
+    }
+    return text + QLatin1Char('\n') + QString::fromLatin1(kFiles);
+}
+
+int Cli::run(const Command &command, const QString &argument)
+{
+    if (m_p.isSet(m_o.chip)) {
+        m_wanted = chipForName(m_p.value(m_o.chip));
+        if (!m_wanted) {
+            m_t.failure(QStringLiteral("--chip takes 89c51 or 89c52, not \"%1\".").arg(m_p.value(m_o.chip)));
+            return Usage;
+        }
+    }
+    if (m_p.isSet(m_o.format) && m_p.value(m_o.format) != QLatin1String("bin") &&
+        m_p.value(m_o.format) != QLatin1String("hex")) {
+        m_t.failure(QStringLiteral("--format takes bin or hex, not \"%1\".").arg(m_p.value(m_o.format)));
+        return Usage;
+    }
+    if (command.needsPort) {
+        if (int e = setUpPort(); e != Success)
+            return e;
+    }
+    return command.run(*this, argument);
+}
+
+int Cli::setUpPort()
+{
+    m_link.setAudience(SerialLink::Audience::Shell);
+    int number = 2;
+    if (m_p.isSet(m_o.com)) {
+        const PortRequest com = parsePortOption(PortOption::CliCom, m_p.value(m_o.com));
+        if (com.refused()) {
+            m_t.failure(com.refusal);
+            return Usage;
+        }
+        number = com.number;
+        if (!com.device.isEmpty())
+            m_link.portMap().mapForThisRun(number, com.device);
+    }
+    if (m_p.isSet(m_o.port)) {
+        const PortRequest port = parsePortOption(PortOption::CliPort, m_p.value(m_o.port));
+        if (port.refused()) {
+            m_t.failure(port.refusal);
+            return Usage;
+        }
+        if (port.number)
+            number = port.number;
+        if (!port.device.isEmpty()) {
+            m_link.setGivenName(m_p.value(m_o.port));
+            m_link.portMap().mapForThisRun(number, port.device);
+        }
+    }
+    m_link.setPortNumber(number);
+    return Success;
+}
+
+int Cli::openAndIdentify(const ChipInfo **chip)
+{
+    if (Status s = m_link.ensureOpen(); !s)
+        return boardFailure(s.message());
+    tellUnfinishedChanges();
+    const IdentifyOutcome id = identifyDevice(m_board);
+    if (id.failure)
+        return boardFailure(QStringLiteral("Identify stopped: %1.").arg(id.failure->message));
+    QString why;
+    if (checkChip(id, m_wanted, &why) != ChipCheck::Fine)
+        return boardFailure(why + QLatin1Char('.'));
+    *chip = id.chip;
+    return Success;
+}
+
+int Cli::loadFile(const QString &path, Image *image)
+{
+    const std::optional<ImageFormat> format = givenFormat();
+    auto loaded = format ? loadImage(path, *format) : loadImage(path);
+    if (!loaded)
+        return fileFailure(loaded.message());
+    *image = loaded.value();
+    return Success;
+}
+
+// The window writes what fits and leaves the rest out without a word; a script gets a
+// refusal instead, before anything is sent.
+// Write and verify: the file first (a bad one sends nothing), then the chip it must fit.
+int Cli::loadForChip(const QString &path, Image *image, const ChipInfo **chip)
+{
+    if (int e = loadFile(path, image); e != Success)
+        return e;
+    if (Status s = requireData(*image); !s)
+        return fileFailure(s.message());
+    if (int e = openAndIdentify(chip); e != Success)
+        return e;
+    return fitsChip(*image, **chip);
+}
+
+int Cli::fitsChip(const Image &image, const ChipInfo &chip)
+{
+    if (image.bytes.size() <= chip.size)
+        return Success;
+    return fileFailure(QStringLiteral("%1 holds %2 bytes, more than the %3's %4: nothing was done.")
+                           .arg(image.path)
+                           .arg(image.bytes.size())
+                           .arg(chipName(chip))
+                           .arg(chip.size));
+}
+
+bool Cli::confirm(const QString &title, const QString &explanation)
+{
+    if (m_p.isSet(m_o.yes))
+        return true;
+    if (m_t.ask(title + QStringLiteral(": ") + confirmationText(explanation)))
+        return true;
+    m_t.failure(QStringLiteral("Nothing was changed. Give --yes to go on without the question."));
+    return false;
+}
+
+int Cli::identify()
+{
+    const ChipInfo *chip = nullptr;
+    if (int e = openAndIdentify(&chip); e != Success)
+        return e;
+    m_t.result(QString::fromLatin1(chip->signature) + QLatin1Char('\n') + QString::fromLatin1(chip->caption));
+    return Success;
+}
+
+int Cli::blank()
+{
+    const ChipInfo *chip = nullptr;
+    if (int e = openAndIdentify(&chip); e != Success)
+        return e;
+    int dataAt = 0;
+    const auto blank = blankCheck(m_board, chip->size, m_t.step(QStringLiteral("Blank check")), &dataAt);
+    if (!blank)
+        return boardFailure(blank.message());
+    if (!blank.value()) {
+        m_t.failure(QStringLiteral("Device contains data (in %1h to %2h).")
+                        .arg(hexNumber(dataAt), hexNumber(dataAt + 3)));
+        return Different;
+    }
+    m_t.result(QStringLiteral("Device is erased."));
+    return Success;
+}
+
+int Cli::read(const QString &path)
+{
+    // A file that cannot be written is told before the chip is read, not after.
+    if (Status s = checkOutput(path); !s)
+        return fileFailure(s.message());
+    const ChipInfo *chip = nullptr;
+    if (int e = openAndIdentify(&chip); e != Success)
+        return e;
+    const auto data = readDevice(m_board, chip->size, m_t.step(QStringLiteral("Read")));
+    if (!data)
+        return boardFailure(data.message());
+    const ImageFormat format = givenFormat().value_or(formatForName(path));
+    // The image itself on standard output goes through the terminal's checked writes (a
+    // reader that has gone ends the command quietly); its figures go beside it, not into it.
+    if (isStandardOutput(path)) {
+        if (!m_t.data(format == ImageFormat::IntelHex ? intelhex::format(data.value()) : data.value()))
+            return Usage;
+        m_t.note(path + QStringLiteral(": ") + sumsText(imageSums(data.value())));
+        return Success;
+    }
+    if (Status s = saveImage(Image{data.value(), QString(), format}, path, format); !s)
+        return fileFailure(s.message());
+    printSums(path, data.value());
+    return Success;
+}
+
+int Cli::write(const QString &path)
+{
+    Image image;
+    const ChipInfo *chip = nullptr;
+    if (int e = loadForChip(path, &image, &chip); e != Success)
+        return e;
+    if (!confirm(QStringLiteral("Write Data")))
+        return Usage;
+    auto change = ChipChange::begin(WorkFolder::defaultLocation(), m_link.devicePath(), QStringLiteral("Write"));
+    if (!change)
+        return fileFailure(change.message());
+    const Progress bar = m_t.step(QStringLiteral("Write"));
+    bar.maximum(image.bytes.size());
+    const auto written = writeDevice(m_board, image.bytes, chip->size, bar, [this](const Mismatch &m) {
+        m_t.failure(QStringLiteral("Error in %1h : write %2h read %3h")
+                        .arg(hexNumber(m.address), hexNumber(m.written), hexNumber(m.read)));
+    });
+    if (!written)
+        return boardFailure(written.message());
+    change.value().completed();
+    if (written.value().mismatches) {
+        m_t.failure(QStringLiteral("Some errors are occurred."));
+        return Different;
+    }
+    m_t.result(QStringLiteral("Device was succesfully programmed."));
+    printSums(path, image.bytes);
+    return Success;
+}
+
+int Cli::verify(const QString &path)
+{
+    Image image;
+    const ChipInfo *chip = nullptr;
+    if (int e = loadForChip(path, &image, &chip); e != Success)
+        return e;
+    const Progress bar = m_t.step(QStringLiteral("Verify"));
+    bar.maximum(image.bytes.size() + 1);
+    const auto result = verifyDevice(m_board, image.bytes, bar);
+    if (!result)
+        return boardFailure(result.message());
+    if (const auto &d = result.value()) {
+        m_t.failure(QStringLiteral("It isn't the same : %1 h expexted %2h read %3h")
+                        .arg(hexNumber(d->address), hexNumber(d->expected), hexNumber(d->read)));
+        return Different;
+    }
+    m_t.result(QStringLiteral("Equal."));
+    printSums(path, image.bytes);
+    return Success;
+}
+
+int Cli::erase()
+{
+    const ChipInfo *chip = nullptr;
+    if (int e = openAndIdentify(&chip); e != Success)
+        return e;
+    if (!confirm(QStringLiteral("Erase Chip")))
+        return Usage;
+    auto change = ChipChange::begin(WorkFolder::defaultLocation(), m_link.devicePath(), QStringLiteral("Chip Erase"));
+    if (!change)
+        return fileFailure(change.message());
+    if (Status s = eraseDevice(m_board); !s)
+        return boardFailure(s.message());
+    change.value().completed();
+    m_t.result(QStringLiteral("Chip erase sent."));
+    return Success;
+}
+
+int Cli::lock(const QString &text)
+{
+    bool ok = false;
+    const int bits = text.toInt(&ok);
+    if (!ok || bits < 1 || bits > 3) {
+        m_t.failure(QStringLiteral("lock takes 1, 2 or 3, not \"%1\".").arg(text));
+        return Usage;
+    }
+    const ChipInfo *chip = nullptr;
+    if (int e = openAndIdentify(&chip); e != Success)
+        return e;
+    if (!confirm(QStringLiteral("Program lock bits 1 to %1").arg(bits), lockBitsExplanation(bits)))
+        return Usage;
+    auto change = ChipChange::begin(WorkFolder::defaultLocation(), m_link.devicePath(),
+                                    QStringLiteral("lock bit programming"));
+    if (!change)
+        return fileFailure(change.message());
+    if (Status s = lockDevice(m_board, bits); !s)
+        return boardFailure(s.message());
+    change.value().completed();
+    m_t.result(bits == 1 ? QStringLiteral("Lock bit 1 sent.") : QStringLiteral("Lock bits 1 to %1 sent.").arg(bits));
+    return Success;
+}
+
+int Cli::list(const QString &path)
+{
+    Image image;
+    if (int e = loadFile(path, &image); e != Success)
+        return e;
+    QString rows = QString::fromLatin1(listing::format(image.bytes));
+    rows.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    if (rows.endsWith(QLatin1Char('\n')))
+        rows.chop(1);
+    m_t.result(rows);
+    printSums(path, image.bytes);
+    return Success;
+}

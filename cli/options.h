@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// voralith-cli's options, as the help shows them; the commands read them from the parser.
+#pragma once
+
+#include <QCommandLineOption>
+
+struct Options {
+    QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help.")};
+    QCommandLineOption version{{QStringLiteral("v"), QStringLiteral("version")},
+                               QStringLiteral("Show the version.")};
+    QCommandLineOption port{QStringLiteral("port"),
+                            QStringLiteral("The board's serial device, or ComN for port N as the window maps it (the "
+                                           "section [Ports] of the settings file, else /dev/ttyS<N-1>)."),
+                            QStringLiteral("DEVICE|ComN")};
+    QCommandLineOption com{QStringLiteral("com"),
+                           QStringLiteral("Port number N, as the window's Com N (default 2); N=DEVICE maps it to "
+                                          "DEVICE for this run."),
+                           QStringLiteral("N")};
+    QCommandLineOption yes{QStringLiteral("yes"), QStringLiteral("Change the chip without asking first.")};
+    QCommandLineOption quiet{QStringLiteral("quiet"), QStringLiteral("Print only failures.")};
+    QCommandLineOption format{QStringLiteral("format"),
+                              QStringLiteral("FILE is raw binary (bin) or Intel HEX (hex), whatever its name."),
+                              QStringLiteral("bin|hex")};
+    QCommandLineOption chip{QStringLiteral("chip"), QStringLiteral("Refuse any other chip."),
+                            QStringLiteral("89c51|89c52")};
+    QCommandLineOption noErase{QStringLiteral("no-erase"),
+                               QStringLiteral("program: do not erase first; the chip must be blank.")};
+    QCommandLineOption repeat{QStringLiteral("repeat"),
+                              QStringLiteral("program: one chip after another. After each, Enter programs the next; "
+                                             "q or the end of input stops.")};
+    QCommandLineOption probe{QStringLiteral("probe"),
+                             QStringLiteral("ports: also identify a board on each port you may open (this sends bytes "
+                                            "to the device).")};
+};

@@ -1,0 +1,107 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// voralith-cli ports: the serial devices, the Com numbers that lead to each, whether the user
+// may open it and whether another program holds it; with --probe, the board on each.
+#include "cli.h"
+#include "deviceidentity.h"
+#include "identify.h"
+#include "portmap.h"
+#include "portscan.h"
+
+namespace {
+
+// A name leads to a device listed under another name when both are the same device.
+bool leadsTo(const QString &name, const SerialDevice &d)
+{
+    return name == d.path || (!d.device.isEmpty() && DeviceIdentity::of(name).sameAs(DeviceIdentity::of(d.device)));
+}
+
+// A held port is never probed: bytes sent to it reach the program that holds it too.
+QString probeBoard(const SerialDevice &d)
+{
+    if (!d.mayOpen)
+        return QStringLiteral("not probed (you may not open it)");
+    if (!d.heldBy.isEmpty())
+        return QStringLiteral("not probed (held by another program)");
+    SerialLink link;
+    link.setAudience(SerialLink::Audience::Shell);
+    link.portMap().mapForThisRun(1, d.path);
+    link.setPortNumber(1);
+    if (Status s = link.open(); !s)
+        return s.message().section(QLatin1Char('\n'), 0, 0);
+    BoardCommands commands(link);
+    const IdentifyOutcome id = identifyDevice(commands);
+    QString why;
+    if (id.failure)
+        return id.failure->message;
+    if (checkChip(id, nullptr, &why) == ChipCheck::Fine)
+        return QString::fromLatin1(id.chip->signature) + QStringLiteral(", ") + QString::fromLatin1(id.chip->caption);
+    return why;
+}
+
+// The device, the Com numbers that lead to it, and whether it may be opened and is held.
+QString deviceText(const SerialDevice &d, const QMap<int, QString> &coms, bool probe)
+{
+    QStringList names;
+    for (auto it = coms.cbegin(); it != coms.cend(); ++it) {
+        if (leadsTo(it.value(), d))
+            names << portLabel(it.key());
+    }
+    QString text = d.path;
+    if (!d.device.isEmpty() && d.device != d.path)
+        text += QStringLiteral(" -> ") + d.device;
+    if (!names.isEmpty())
+        text += QStringLiteral(" (") + names.join(QStringLiteral(", ")) + QLatin1Char(')');
+    if (d.device.isEmpty())
+        return text + QStringLiteral("\n  does not exist");
+    if (d.mayOpen)
+        text += QStringLiteral("\n  may open: yes");
+    else if (d.groupPending)
+        text += QStringLiteral("\n  may open: not yet; you are in the group %1, which takes effect at your "
+                               "next login")
+                    .arg(d.group);
+    else
+        text += QStringLiteral("\n  may open: no; join the group %1 (sudo usermod -aG %1 $USER), then log in "
+                               "again")
+                    .arg(d.group);
+    text += d.heldBy.isEmpty() ? QStringLiteral("\n  held: no") : QStringLiteral("\n  held: yes, by %1").arg(d.heldBy);
+    if (probe)
+        text += QStringLiteral("\n  board: ") + probeBoard(d);
+    return text;
+}
+
+}  // namespace
+
+int Cli::ports()
+{
+    // The ports the window knows as Com1 to Com4 and every port the settings map, so that
+    // each device shows the Com numbers that lead to it.
+    const QMap<int, QString> stored = PortMap::storedMappings();
+    QMap<int, QString> coms = stored;
+    for (int n = 1; n <= 4; ++n) {
+        if (!coms.contains(n))
+            coms.insert(n, PortMap::defaultDevice(n));
+    }
+    // --com N=DEVICE maps port N for this run, as the window's --com does.
+    PortRequest mapped;
+    if (m_p.isSet(m_o.com))
+        mapped = parsePortOption(PortOption::CliCom, m_p.value(m_o.com));
+    if (!mapped.device.isEmpty())
+        coms.insert(mapped.number, mapped.device);
+    QStringList extra = stored.values();
+    if (!mapped.device.isEmpty() && !extra.contains(mapped.device))
+        extra << mapped.device;
+    const QString given = m_link.devicePath();
+    if (m_p.isSet(m_o.port) && !extra.contains(given))
+        extra << given;
+    QList<SerialDevice> devices = serialDevices(extra);
+    // With --port, only that device.
+    if (m_p.isSet(m_o.port))
+        devices.removeIf([&](const SerialDevice &d) { return !leadsTo(given, d); });
+    if (devices.isEmpty()) {
+        m_t.result(QStringLiteral("No serial devices were found."));
+        return Success;
+    }
+    for (const SerialDevice &d : devices)
+        m_t.result(deviceText(d, coms, m_p.isSet(m_o.probe)));
+    return Success;
+}
