@@ -20,6 +20,11 @@ static Progress barProgress(Form1 &w)
                     [&w](double v) { w.ProgressBar1->setCurrentValue(v); }};
 }
 
+static ProgressFor barFor(Form1 &w)
+{
+    return [&w](Step) { return barProgress(w); };
+}
+
 // A failure that ends an operation is told, unless the window is closing.
 static void tellFailure(Form1 &w, const QString &title, const Failure &f)
 {
@@ -53,7 +58,7 @@ void Form1::BlankCheck_Click()
     }
     showStatusDisplay(true);
     setStoppable(true);
-    const Outcome blank = m_session.blankCheck(barProgress(*this));
+    const Outcome blank = m_session.blankCheck(barFor(*this));
     setStoppable(false);
     ProgressBar1->setCurrentValue(1);
     showStatusDisplay(false);
@@ -74,7 +79,7 @@ void Form1::ReadData_Click()
     setStoppable(true);
     // The chip's bytes are gathered first; the buffer file is replaced only when all of
     // them are in, so a read that does not complete leaves the image the user had.
-    const Outcome read = m_session.read(barProgress(*this));
+    const Outcome read = m_session.read(barFor(*this));
     setStoppable(false);
     auto finish = [this] {
         ProgressBar1->setCurrentValue(1);
@@ -118,7 +123,7 @@ void Form1::Verify_Click()
     showStatusDisplay(true);
     ProgressBar1->setMaximumValue(FileLength + 1);
     setStoppable(true);
-    const Outcome verified = m_session.verify(image.value().bytes, barProgress(*this));
+    const Outcome verified = m_session.verify(image.value().bytes, barFor(*this));
     setStoppable(false);
     if (verified.kind == Outcome::LinkFailure) {
         ProgressBar1->setCurrentValue(1);
@@ -161,7 +166,7 @@ void Form1::WriteData_Click()
         return;
     }
     ProgressBar1->setMaximumValue(FileLength);
-    const Outcome written = m_session.write(image.value().bytes, barProgress(*this), [&](const Mismatch &m) {
+    const Outcome written = m_session.write(image.value().bytes, barFor(*this), [&](const Mismatch &m) {
         if (!ending())
             prompter().tell(this, title, wording::wrongByte(m), Prompter::NoIcon);
     });

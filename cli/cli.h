@@ -3,11 +3,12 @@
 // link to the board, and the table of commands says how each is named, shown and run.
 #pragma once
 
-#include "boardcommands.h"
+#include "boardsession.h"
 #include "checksums.h"
 #include "image.h"
 #include "options.h"
 #include "program.h"
+#include "wording.h"
 #include "seriallink.h"
 #include "signals.h"
 #include "terminal.h"
@@ -26,6 +27,9 @@ enum Exit {
 };
 
 class Cli;
+
+// The exit status of an outcome, by the table in --help.
+int exitFor(const Outcome &o);
 
 struct Command {
     const char *name;
@@ -67,6 +71,18 @@ private:
     bool stopped() const { return m_link.stopRequested() || stopsignals::stopStatus() != 0; }
     int setUpPort();
     int openAndIdentify(const ChipInfo **chip);
+    // Each step shown by its name as it starts; `maximum`, when given, is its bar's end.
+    ProgressFor steps(double maximum = 0)
+    {
+        return [this, maximum](Step step) {
+            const Progress bar = m_t.step(stepName(step));
+            if (maximum > 0)
+                bar.maximum(maximum);
+            return bar;
+        };
+    }
+    // Tells an outcome: its result, or why it failed; the exit status it gives.
+    int report(const Outcome &o);
     // The format --format gives (checked to be bin or hex before any command runs).
     std::optional<ImageFormat> givenFormat() const
     {
@@ -98,20 +114,19 @@ private:
     // left a record: the chip may be half-written. Told before the port is used again.
     void tellUnfinishedChanges()
     {
-        for (const UnfinishedChange &c : unfinishedChanges(WorkFolder::defaultLocation(), m_link.devicePath()))
-            m_t.failure(halfWrittenWarning(c, QStringLiteral("voralith-cli erase")));
+        for (const UnfinishedChange &c : m_session.unfinishedChanges())
+            m_t.failure(wording::halfWritten(c, Audience::Shell));
     }
 
     // program: one chip, or with --repeat one after another.
     int programChips(const QString &path, const Image &image);
-    bool programChip(const Image &image, const ProgramOptions &options, const QString &chipLabel,
-                     ProgramOutcome *outcome);
+    Outcome programChip(const Image &image, const BoardSession::ProgramOptions &options);
     bool nextChip();
 
     const QCommandLineParser &m_p;
     const Options &m_o;
     Terminal &m_t;
-    SerialLink m_link;
-    BoardCommands m_board{m_link};
+    BoardSession m_session{WorkFolder::defaultLocation()};
+    SerialLink &m_link = m_session.link();
     const ChipInfo *m_wanted = nullptr;
 };

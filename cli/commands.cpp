@@ -7,6 +7,7 @@
 #include "listing.h"
 #include "outputfile.h"
 #include "portmap.h"
+#include "wording.h"
 
 namespace {
 
@@ -115,17 +116,46 @@ int Cli::setUpPort()
     return Success;
 }
 
+int exitFor(const Outcome &o)
+{
+    switch (o.kind) {
+    case Outcome::Done:
+        return Success;
+    case Outcome::DataFound:
+    case Outcome::WrongByte:
+    case Outcome::Difference:
+        return Different;
+    case Outcome::TooLong:
+    case Outcome::NoteRefused:
+        return Usage;
+    default:
+        return NoBoard;
+    }
+}
+
+int Cli::report(const Outcome &o)
+{
+    const QString text = wording::text(o, Audience::Shell);
+    const int status = exitFor(o);
+    if (status == Success) {
+        if (!text.isEmpty())
+            m_t.result(text);
+        return Success;
+    }
+    if (status == NoBoard)
+        return boardFailure(text);
+    m_t.failure(text);
+    return status;
+}
+
 int Cli::openAndIdentify(const ChipInfo **chip)
 {
-    if (Status s = m_link.ensureOpen(); !s)
-        return boardFailure(s.message());
+    if (Status s = m_session.open(); !s)
+        return boardFailure(wording::failure(s.failure(), Audience::Shell));
     tellUnfinishedChanges();
-    const IdentifyOutcome id = identifyDevice(m_board);
-    if (id.failure)
-        return boardFailure(QStringLiteral("Identify stopped: %1.").arg(id.failure->message));
-    QString why;
-    if (checkChip(id, m_wanted, &why) != ChipCheck::Fine)
-        return boardFailure(why + QLatin1Char('.'));
+    const Outcome id = m_session.identify(m_wanted);
+    if (!id.ok())
+        return report(id);
     *chip = id.chip;
     return Success;
 }
@@ -158,11 +188,7 @@ int Cli::fitsChip(const Image &image, const ChipInfo &chip)
 {
     if (image.bytes.size() <= chip.size)
         return Success;
-    return fileFailure(QStringLiteral("%1 holds %2 bytes, more than the %3's %4: nothing was done.")
-                           .arg(image.path)
-                           .arg(image.bytes.size())
-                           .arg(chipName(chip))
-                           .arg(chip.size));
+    return fileFailure(wording::tooLong(image.path, image.bytes.size(), chip));
 }
 
 bool Cli::confirm(const QString &title, const QString &explanation)
@@ -189,17 +215,7 @@ int Cli::blank()
     const ChipInfo *chip = nullptr;
     if (int e = openAndIdentify(&chip); e != Success)
         return e;
-    int dataAt = 0;
-    const auto blank = blankCheck(m_board, chip->size, m_t.step(QStringLiteral("Blank check")), &dataAt);
-    if (!blank)
-        return boardFailure(blank.message());
-    if (!blank.value()) {
-        m_t.failure(QStringLiteral("Device contains data (in %1h to %2h).")
-                        .arg(hexNumber(dataAt), hexNumber(dataAt + 3)));
-        return Different;
-    }
-    m_t.result(QStringLiteral("Device is erased."));
-    return Success;
+    return report(m_session.blankCheck(steps()));
 }
 
 int Cli::read(const QString &path)
@@ -210,21 +226,21 @@ int Cli::read(const QString &path)
     const ChipInfo *chip = nullptr;
     if (int e = openAndIdentify(&chip); e != Success)
         return e;
-    const auto data = readDevice(m_board, chip->size, m_t.step(QStringLiteral("Read")));
-    if (!data)
-        return boardFailure(data.message());
+    const Outcome read = m_session.read(steps());
+    if (!read.ok())
+        return report(read);
     const ImageFormat format = givenFormat().value_or(formatForName(path));
     // The image itself on standard output goes through the terminal's checked writes (a
     // reader that has gone ends the command quietly); its figures go beside it, not into it.
     if (isStandardOutput(path)) {
-        if (!m_t.data(format == ImageFormat::IntelHex ? intelhex::format(data.value()) : data.value()))
+        if (!m_t.data(format == ImageFormat::IntelHex ? intelhex::format(read.data) : read.data))
             return Usage;
-        m_t.note(path + QStringLiteral(": ") + sumsText(imageSums(data.value())));
+        m_t.note(path + QStringLiteral(": ") + sumsText(imageSums(read.data)));
         return Success;
     }
-    if (Status s = saveImage(Image{data.value(), QString(), format}, path, format); !s)
+    if (Status s = saveImage(Image{read.data, QString(), format}, path, format); !s)
         return fileFailure(s.message());
-    printSums(path, data.value());
+    printSums(path, read.data);
     return Success;
 }
 
@@ -236,25 +252,12 @@ int Cli::write(const QString &path)
         return e;
     if (!confirm(QStringLiteral("Write Data")))
         return Usage;
-    auto change = ChipChange::begin(WorkFolder::defaultLocation(), m_link.devicePath(), QStringLiteral("Write"));
-    if (!change)
-        return fileFailure(change.message());
-    const Progress bar = m_t.step(QStringLiteral("Write"));
-    bar.maximum(image.bytes.size());
-    const auto written = writeDevice(m_board, image.bytes, chip->size, bar, [this](const Mismatch &m) {
-        m_t.failure(QStringLiteral("Error in %1h : write %2h read %3h")
-                        .arg(hexNumber(m.address), hexNumber(m.written), hexNumber(m.read)));
-    });
-    if (!written)
-        return boardFailure(written.message());
-    change.value().completed();
-    if (written.value().mismatches) {
-        m_t.failure(QStringLiteral("Some errors are occurred."));
-        return Different;
-    }
-    m_t.result(QStringLiteral("Device was succesfully programmed."));
-    printSums(path, image.bytes);
-    return Success;
+    const int status = report(m_session.write(image.bytes, steps(image.bytes.size()), [this](const Mismatch &m) {
+        m_t.failure(wording::wrongByte(m));
+    }));
+    if (status == Success)
+        printSums(path, image.bytes);
+    return status;
 }
 
 int Cli::verify(const QString &path)
@@ -263,19 +266,10 @@ int Cli::verify(const QString &path)
     const ChipInfo *chip = nullptr;
     if (int e = loadForChip(path, &image, &chip); e != Success)
         return e;
-    const Progress bar = m_t.step(QStringLiteral("Verify"));
-    bar.maximum(image.bytes.size() + 1);
-    const auto result = verifyDevice(m_board, image.bytes, bar);
-    if (!result)
-        return boardFailure(result.message());
-    if (const auto &d = result.value()) {
-        m_t.failure(QStringLiteral("It isn't the same : %1 h expexted %2h read %3h")
-                        .arg(hexNumber(d->address), hexNumber(d->expected), hexNumber(d->read)));
-        return Different;
-    }
-    m_t.result(QStringLiteral("Equal."));
-    printSums(path, image.bytes);
-    return Success;
+    const int status = report(m_session.verify(image.bytes, steps(image.bytes.size() + 1)));
+    if (status == Success)
+        printSums(path, image.bytes);
+    return status;
 }
 
 int Cli::erase()
@@ -285,14 +279,7 @@ int Cli::erase()
         return e;
     if (!confirm(QStringLiteral("Erase Chip")))
         return Usage;
-    auto change = ChipChange::begin(WorkFolder::defaultLocation(), m_link.devicePath(), QStringLiteral("Chip Erase"));
-    if (!change)
-        return fileFailure(change.message());
-    if (Status s = eraseDevice(m_board); !s)
-        return boardFailure(s.message());
-    change.value().completed();
-    m_t.result(QStringLiteral("Chip erase sent."));
-    return Success;
+    return report(m_session.erase());
 }
 
 int Cli::lock(const QString &text)
@@ -308,15 +295,7 @@ int Cli::lock(const QString &text)
         return e;
     if (!confirm(QStringLiteral("Program lock bits 1 to %1").arg(bits), lockBitsExplanation(bits)))
         return Usage;
-    auto change = ChipChange::begin(WorkFolder::defaultLocation(), m_link.devicePath(),
-                                    QStringLiteral("lock bit programming"));
-    if (!change)
-        return fileFailure(change.message());
-    if (Status s = lockDevice(m_board, bits); !s)
-        return boardFailure(s.message());
-    change.value().completed();
-    m_t.result(bits == 1 ? QStringLiteral("Lock bit 1 sent.") : QStringLiteral("Lock bits 1 to %1 sent.").arg(bits));
-    return Success;
+    return report(m_session.lock(bits));
 }
 
 int Cli::list(const QString &path)

@@ -2,28 +2,9 @@
 // voralith-cli program: identify, erase, blank check, write and verify one chip, or with
 // --repeat one chip after another until the user stops, with a count at the end.
 #include "cli.h"
+#include "wording.h"
 
 #include <algorithm>
-
-namespace {
-
-int exitFor(const ProgramOutcome &o)
-{
-    switch (o.end) {
-    case ProgramOutcome::Programmed:
-        return int(Success);
-    case ProgramOutcome::DataFound:
-    case ProgramOutcome::WrongByte:
-    case ProgramOutcome::Difference:
-        return int(Different);
-    case ProgramOutcome::TooLong:
-        return int(Usage);
-    default:
-        return int(NoBoard);
-    }
-}
-
-}  // namespace
 
 int Cli::program(const QString &path)
 {
@@ -33,7 +14,7 @@ int Cli::program(const QString &path)
     if (Status s = requireData(image); !s)
         return fileFailure(s.message());
     if (Status s = m_link.open(); !s)
-        return boardFailure(s.message());
+        return boardFailure(wording::failure(s.failure(), Audience::Shell));
     if (!confirm(QStringLiteral("Program")))
         return Usage;
     return programChips(path, image);
@@ -42,15 +23,17 @@ int Cli::program(const QString &path)
 int Cli::programChips(const QString &path, const Image &image)
 {
     const bool repeat = m_p.isSet(m_o.repeat);
-    ProgramOptions options;
+    BoardSession::ProgramOptions options;
     options.erase = !m_p.isSet(m_o.noErase);
-    options.chip = m_wanted;
+    options.wanted = m_wanted;
     int programmed = 0, failed = 0, worst = Success;
     for (;;) {
         const int number = programmed + failed + 1;
         const QString chipLabel = repeat ? QStringLiteral("Chip %1: ").arg(number) : QString();
-        ProgramOutcome outcome;
-        if (!programChip(image, options, chipLabel, &outcome)) {
+        const Outcome outcome = programChip(image, options);
+        if (outcome.kind == Outcome::NoteRefused) {
+            // Nothing was sent, and no chip can be programmed without its note.
+            m_t.failure(chipLabel + wording::text(outcome, Audience::Shell));
             if (!repeat)
                 return Usage;
             ++failed;
@@ -59,14 +42,14 @@ int Cli::programChips(const QString &path, const Image &image)
         }
         if (outcome.ok()) {
             ++programmed;
-            m_t.result(chipLabel + QStringLiteral("programmed and verified (%1).").arg(chipName(*outcome.id.chip)));
+            m_t.result(chipLabel + wording::text(outcome, Audience::Shell));
             printSums(path, image.bytes);
-        } else if (repeat && outcome.end == ProgramOutcome::NoChip) {
-            m_t.failure(outcome.message);
+        } else if (repeat && outcome.kind == Outcome::NoChip) {
+            m_t.failure(wording::text(outcome, Audience::Shell));
         } else {
             ++failed;
             worst = std::max(worst, stopped() ? int(Usage) : exitFor(outcome));
-            m_t.failure(chipLabel + outcome.message);
+            m_t.failure(chipLabel + wording::text(outcome, Audience::Shell));
         }
         if (!repeat)
             return worst;
@@ -81,30 +64,18 @@ int Cli::programChips(const QString &path, const Image &image)
     return failed ? worst : Success;
 }
 
-// False when the work folder takes no note of the change (told): then nothing was sent, and
-// no chip can be programmed.
-bool Cli::programChip(const Image &image, const ProgramOptions &options, const QString &chipLabel,
-                      ProgramOutcome *outcome)
+// One chip: a note left by an earlier change on this port is told first.
+Outcome Cli::programChip(const Image &image, const BoardSession::ProgramOptions &options)
 {
-    if (Status s = m_link.ensureOpen(); !s) {
-        outcome->end = ProgramOutcome::LinkFailure;
-        outcome->message = s.message();
-        return true;
+    if (Status s = m_session.open(); !s) {
+        Outcome out;
+        out.operation = Operation::Program;
+        out.kind = Outcome::NotOpened;
+        out.failure = s.failure();
+        return out;
     }
     tellUnfinishedChanges();
-    auto change = ChipChange::begin(WorkFolder::defaultLocation(), m_link.devicePath(), QStringLiteral("program"));
-    if (!change) {
-        m_t.failure(chipLabel + change.message());
-        return false;
-    }
-    auto progressFor = [this](ProgramStep step) { return m_t.step(stepName(step)); };
-    *outcome = programDevice(m_board, image.bytes, options, progressFor);
-    // Only an erase or a write that broke off leaves the chip in a state nobody knows.
-    const bool broken = outcome->end == ProgramOutcome::LinkFailure &&
-                        (outcome->step == ProgramStep::Erase || outcome->step == ProgramStep::Write);
-    if (!broken)
-        change.value().completed();
-    return true;
+    return m_session.program(image.bytes, options, steps());
 }
 
 // Only an empty line programs the next chip: a word that is not one of the stops is asked

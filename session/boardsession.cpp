@@ -46,11 +46,16 @@ void setDifference(Outcome &out, const Difference &d)
     out.read = d.read;
 }
 
+Progress sink(const ProgressFor &progressFor, Step step)
+{
+    return progressFor ? progressFor(step) : Progress{};
+}
+
 namespace {
-Outcome begun(Command command, Step step, const ChipInfo *chip)
+Outcome begun(Operation operation, Step step, const ChipInfo *chip)
 {
     Outcome out;
-    out.command = command;
+    out.operation = operation;
     out.step = step;
     out.chip = chip;
     return out;
@@ -95,7 +100,7 @@ void BoardSession::judge(Outcome &out, const IdentifyOutcome &id, const ChipInfo
 
 Outcome BoardSession::identify(const ChipInfo *wanted, const std::function<void()> &beforeEachStep)
 {
-    Outcome out = begun(Command::Identify, Step::Identify, nullptr);
+    Outcome out = begun(Operation::Identify, Step::Identify, nullptr);
     m_chip = nullptr;
     if (Status s = open(); !s)
         return ended(out, Outcome::NotOpened, s.failure());
@@ -110,13 +115,13 @@ Outcome BoardSession::identify(const ChipInfo *wanted, const std::function<void(
     return out;
 }
 
-Outcome BoardSession::blankCheck(const Progress &progress)
+Outcome BoardSession::blankCheck(const ProgressFor &progressFor)
 {
-    Outcome out = begun(Command::BlankCheck, Step::BlankCheck, m_chip);
+    Outcome out = begun(Operation::BlankCheck, Step::BlankCheck, m_chip);
     if (Status s = open(); !s)
         return ended(out, Outcome::NotOpened, s.failure());
     int dataAt = 0;
-    const auto blank = ::blankCheck(m_board, m_chip ? m_chip->size : 0, progress, &dataAt);
+    const auto blank = ::blankCheck(m_board, m_chip ? m_chip->size : 0, sink(progressFor, Step::BlankCheck), &dataAt);
     if (!blank)
         return ended(out, Outcome::LinkFailure, blank.failure());
     if (!blank.value()) {
@@ -126,24 +131,24 @@ Outcome BoardSession::blankCheck(const Progress &progress)
     return out;
 }
 
-Outcome BoardSession::read(const Progress &progress)
+Outcome BoardSession::read(const ProgressFor &progressFor)
 {
-    Outcome out = begun(Command::Read, Step::Read, m_chip);
+    Outcome out = begun(Operation::Read, Step::Read, m_chip);
     if (Status s = open(); !s)
         return ended(out, Outcome::NotOpened, s.failure());
-    auto data = readDevice(m_board, m_chip ? m_chip->size : 0, progress);
+    auto data = readDevice(m_board, m_chip ? m_chip->size : 0, sink(progressFor, Step::Read));
     if (!data)
         return ended(out, Outcome::LinkFailure, data.failure());
     out.data = std::move(data.value());
     return out;
 }
 
-Outcome BoardSession::verify(const QByteArray &image, const Progress &progress)
+Outcome BoardSession::verify(const QByteArray &image, const ProgressFor &progressFor)
 {
-    Outcome out = begun(Command::Verify, Step::Verify, m_chip);
+    Outcome out = begun(Operation::Verify, Step::Verify, m_chip);
     if (Status s = open(); !s)
         return ended(out, Outcome::NotOpened, s.failure());
-    const auto result = verifyDevice(m_board, image, progress);
+    const auto result = verifyDevice(m_board, image, sink(progressFor, Step::Verify));
     if (!result)
         return ended(out, Outcome::LinkFailure, result.failure());
     if (const auto &d = result.value())
@@ -151,29 +156,31 @@ Outcome BoardSession::verify(const QByteArray &image, const Progress &progress)
     return out;
 }
 
-std::optional<Outcome> BoardSession::beginChange(Command command, const QString &operation,
+std::optional<Outcome> BoardSession::beginChange(Operation operation, const QString &noteName,
                                                  std::optional<ChipChange> *change)
 {
-    const Step step = command == Command::Write ? Step::Write : command == Command::Lock ? Step::Lock : Step::Erase;
-    Outcome out = begun(command, step, m_chip);
+    const Step step = operation == Operation::Write  ? Step::Write
+                      : operation == Operation::Lock ? Step::Lock
+                                                     : Step::Erase;
+    Outcome out = begun(operation, step, m_chip);
     if (Status s = open(); !s)
         return ended(out, Outcome::NotOpened, s.failure());
-    auto begun = ChipChange::begin(m_workFolder, m_link.devicePath(), operation);
-    if (!begun)
-        return ended(out, Outcome::NoteRefused, begun.failure());
-    change->emplace(std::move(begun.value()));
+    auto note = ChipChange::begin(m_workFolder, m_link.devicePath(), noteName);
+    if (!note)
+        return ended(out, Outcome::NoteRefused, note.failure());
+    change->emplace(std::move(note.value()));
     return std::nullopt;
 }
 
-Outcome BoardSession::write(const QByteArray &image, const Progress &progress,
+Outcome BoardSession::write(const QByteArray &image, const ProgressFor &progressFor,
                             const std::function<void(const Mismatch &)> &onMismatch)
 {
     std::optional<ChipChange> change;
-    if (auto refused = beginChange(Command::Write, QStringLiteral("Write"), &change))
+    if (auto refused = beginChange(Operation::Write, QStringLiteral("Write"), &change))
         return *refused;
-    Outcome out = begun(Command::Write, Step::Write, m_chip);
+    Outcome out = begun(Operation::Write, Step::Write, m_chip);
     std::optional<Mismatch> first;
-    const auto written = writeDevice(m_board, image, m_chip ? m_chip->size : 0, progress, [&](const Mismatch &m) {
+    const auto written = writeDevice(m_board, image, m_chip ? m_chip->size : 0, sink(progressFor, Step::Write), [&](const Mismatch &m) {
         if (!first)
             first = m;
         if (onMismatch)
@@ -191,9 +198,9 @@ Outcome BoardSession::write(const QByteArray &image, const Progress &progress,
 Outcome BoardSession::erase()
 {
     std::optional<ChipChange> change;
-    if (auto refused = beginChange(Command::Erase, QStringLiteral("Chip Erase"), &change))
+    if (auto refused = beginChange(Operation::Erase, QStringLiteral("Chip Erase"), &change))
         return *refused;
-    Outcome out = begun(Command::Erase, Step::Erase, m_chip);
+    Outcome out = begun(Operation::Erase, Step::Erase, m_chip);
     if (Status s = eraseDevice(m_board); !s)
         return ended(out, Outcome::LinkFailure, s.failure());
     change->completed();
@@ -203,9 +210,9 @@ Outcome BoardSession::erase()
 Outcome BoardSession::lock(int bits)
 {
     std::optional<ChipChange> change;
-    if (auto refused = beginChange(Command::Lock, QStringLiteral("lock bit programming"), &change))
+    if (auto refused = beginChange(Operation::Lock, QStringLiteral("lock bit programming"), &change))
         return *refused;
-    Outcome out = begun(Command::Lock, Step::Lock, m_chip);
+    Outcome out = begun(Operation::Lock, Step::Lock, m_chip);
     out.lockBits = bits;
     if (Status s = lockDevice(m_board, bits); !s)
         return ended(out, Outcome::LinkFailure, s.failure());

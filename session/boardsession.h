@@ -34,11 +34,11 @@ public:
     // when given. `beforeEachStep` runs before every address step (the window's events).
     Outcome identify(const ChipInfo *wanted = nullptr, const std::function<void()> &beforeEachStep = {});
     // The commands below work on the chip identified last.
-    Outcome blankCheck(const Progress &progress);
-    Outcome read(const Progress &progress);
-    Outcome verify(const QByteArray &image, const Progress &progress);
+    Outcome blankCheck(const ProgressFor &progressFor);
+    Outcome read(const ProgressFor &progressFor);
+    Outcome verify(const QByteArray &image, const ProgressFor &progressFor);
     // Writes what fits the chip; `onMismatch` runs for each byte read back wrong.
-    Outcome write(const QByteArray &image, const Progress &progress,
+    Outcome write(const QByteArray &image, const ProgressFor &progressFor,
                   const std::function<void(const Mismatch &)> &onMismatch = {});
     Outcome erase();
     Outcome lock(int bits);
@@ -52,11 +52,12 @@ public:
     // asked for, too small for the image or not blank. `progressFor` gives each step its
     // progress sink as the step starts.
     Outcome program(const QByteArray &image, const ProgramOptions &options,
-                    const std::function<Progress(Step)> &progressFor = {});
+                    const ProgressFor &progressFor = {});
 
 private:
     // The port opened and the note of a change written, or why the change must not start.
-    std::optional<Outcome> beginChange(Command command, const QString &operation, std::optional<ChipChange> *change);
+    std::optional<Outcome> beginChange(Operation operation, const QString &noteName,
+                                       std::optional<ChipChange> *change);
     void judge(Outcome &out, const IdentifyOutcome &id, const ChipInfo *wanted);
 
     SerialLink m_link;

@@ -7,8 +7,9 @@
 #include "result.h"
 
 #include <QByteArray>
+#include <functional>
 
-enum class Command { Identify, BlankCheck, Read, Verify, Write, Erase, Lock, Program };
+enum class Operation { Identify, BlankCheck, Read, Verify, Write, Erase, Lock, Program };
 enum class Step { Identify, Erase, BlankCheck, Read, Write, Verify, Lock };
 QString stepName(Step step);  // "Blank check"
 
@@ -26,7 +27,7 @@ struct Outcome {
         Difference,   // the verify found `read` where `expected` was, at `address`
         LinkFailure,  // no answer, a lost port, replies out of step, a stop; `failure` says which
     };
-    Command command = Command::Identify;
+    Operation operation = Operation::Identify;
     Kind kind = Done;
     Step step = Step::Identify;      // the step in hand when it ended
     const ChipInfo *chip = nullptr;  // the chip identified, when one was
@@ -42,6 +43,11 @@ struct Outcome {
     const ChipInfo *wanted = nullptr;  // OtherChip: the chip asked for
     bool ok() const { return kind == Done; }
 };
+
+struct Progress;
+// Gives a step its progress sink as the step starts (after the checks before it).
+using ProgressFor = std::function<Progress(Step)>;
+Progress sink(const ProgressFor &progressFor, Step step);  // none when there is no such function
 
 struct Mismatch;
 // The outcome of a write whose bytes read back wrong: `count` of them, the first `first`.

@@ -6,20 +6,20 @@
 #include "program.h"
 
 Outcome BoardSession::program(const QByteArray &image, const ProgramOptions &options,
-                              const std::function<Progress(Step)> &progressFor)
+                              const ProgressFor &progressFor)
 {
     std::optional<ChipChange> change;
-    if (auto refused = beginChange(Command::Program, QStringLiteral("program"), &change)) {
+    if (auto refused = beginChange(Operation::Program, QStringLiteral("program"), &change)) {
         refused->step = Step::Identify;
         return *refused;
     }
     Outcome out;
-    out.command = Command::Program;
+    out.operation = Operation::Program;
     out.erased = options.erase;
     out.imageSize = int(image.size());
     auto start = [&](Step step) {
         out.step = step;
-        return progressFor ? progressFor(step) : Progress{};
+        return sink(progressFor, step);
     };
     // Only an erase or a write that broke off leaves the chip in a state nobody knows:
     // then the note stays.

@@ -24,25 +24,25 @@ QString h(int value)
 QString done(const Outcome &o, Audience audience)
 {
     const bool shell = audience == Audience::Shell;
-    switch (o.command) {
-    case Command::Identify:
+    switch (o.operation) {
+    case Operation::Identify:
         return o.chip ? QString::fromLatin1(o.chip->signature) + QLatin1Char('\n') + QString::fromLatin1(o.chip->caption)
                       : QString();
-    case Command::BlankCheck:
+    case Operation::BlankCheck:
         return QStringLiteral("Device is erased.");
-    case Command::Verify:
+    case Operation::Verify:
         return QStringLiteral("Equal.");
-    case Command::Write:
+    case Operation::Write:
         return QStringLiteral("Device was succesfully programmed.");  // kept as users know it
-    case Command::Erase:
+    case Operation::Erase:
         return shell ? tr("Chip erase sent.") : QString();
-    case Command::Lock:
+    case Operation::Lock:
         if (!shell)
             return {};
         return o.lockBits == 1 ? tr("Lock bit 1 sent.") : tr("Lock bits 1 to %1 sent.").arg(o.lockBits);
-    case Command::Program:
+    case Operation::Program:
         return tr("programmed and verified (%1).").arg(chipName(*o.chip));
-    case Command::Read:
+    case Operation::Read:
         return {};
     }
     return {};
@@ -113,13 +113,13 @@ QString text(const Outcome &o, Audience audience)
     if (o.kind == Outcome::Done)
         return done(o, audience);
     // The window tells every identification that found no chip to work on alike.
-    if (!shell && o.command == Command::Identify)
+    if (!shell && o.operation == Operation::Identify)
         return QStringLiteral("Device not present or defective.");
     if (o.kind == Outcome::NotOpened || o.kind == Outcome::NoteRefused)
         return failure(o.failure, audience);
     if (o.kind == Outcome::LinkFailure && o.step == Step::Identify)
         return shell ? tr("Identify stopped: %1.").arg(o.failure.message) : QStringLiteral("Device not present or defective.");
-    if (o.command == Command::Program)
+    if (o.operation == Operation::Program)
         return programEnd(o, audience);
     switch (o.kind) {
     case Outcome::NoChip:
