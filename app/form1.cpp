@@ -6,6 +6,7 @@
 
 #include "frmabout.h"
 #include "identify.h"
+#include "settingsname.h"
 #include "version.h"
 
 #include <QCloseEvent>

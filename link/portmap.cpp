@@ -2,6 +2,8 @@
 // Port numbers to device paths, and the list of serial devices shown when a port is missing.
 #include "portmap.h"
 
+#include "settingsname.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSerialPortInfo>
