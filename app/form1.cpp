@@ -8,6 +8,7 @@
 #include "identify.h"
 #include "settingsname.h"
 #include "version.h"
+#include "windowstyle.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
