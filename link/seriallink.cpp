@@ -105,7 +105,7 @@ Status SerialLink::openOnce(bool *retryable)
         portsystem::askLowLatency(*sp);
         // After the device vanishes Qt reports these again and again until the port is
         // closed, so the first one closes it.
-        connect(sp, &QSerialPort::errorOccurred, this, [this, sp](QSerialPort::SerialPortError e) {
+        connect(sp, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError e) {
             // The system's words here come from whichever call failed first once the device
             // had gone ("Inappropriate ioctl for device"), and tell the user nothing.
             if (e == QSerialPort::ResourceError || e == QSerialPort::ReadError)
