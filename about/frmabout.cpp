@@ -4,6 +4,7 @@
 
 #include "sysinfo.h"
 #include "version.h"
+#include "windowstyle.h"
 
 #include <QFrame>
 #include <QLabel>
@@ -35,19 +36,6 @@ void setTextColour(QWidget *w, const QColor &c)
     w->setPalette(p);
 }
 }  // namespace
-
-QFont designFace(qreal points)
-{
-    QFont f;
-    f.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"), QStringLiteral("MS Sans Serif"),
-                   QStringLiteral("DejaVu Sans")});
-    f.setStyleHint(QFont::SansSerif);
-    // Latin text is drawn glyph by glyph, as the design's system drew it; a script that
-    // needs shaping (a file name in Arabic, say) is still shaped.
-    f.setStyleStrategy(QFont::PreferNoShaping);
-    f.setPointSizeF(points);
-    return f;
-}
 
 void frmAbout::setDeps(Deps d)
 {

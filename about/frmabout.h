@@ -5,19 +5,12 @@
 #pragma once
 
 #include <QDialog>
-#include <QFont>
-#include <QIcon>
 #include <functional>
 #include <optional>
 
 class QFrame;
 class QLabel;
 class QPushButton;
-
-// The program's own icon, for the windows and the About box.
-QIcon voralithIcon();
-// The design's sans-serif face at a size, for every window of the program.
-QFont designFace(qreal points);
 
 class frmAbout : public QDialog {
     Q_OBJECT

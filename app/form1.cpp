@@ -6,8 +6,10 @@
 
 #include "frmabout.h"
 #include "identify.h"
+#include "settingsname.h"
 #include "wording.h"
 #include "version.h"
+#include "windowstyle.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -402,7 +404,7 @@ void Form1::switchPort(int number)
         markPort(m_markedPort);  // the item's own toggle is undone: nothing changes
         return;
     }
-    const int previous = MSComm1.portNumber() & 0xFF;
+    const int previous = MSComm1.portNumber();
     MSComm1.close();
     MSComm1.setPortNumber(number);
     const Status opened = MSComm1.open();
@@ -411,8 +413,6 @@ void Form1::switchPort(int number)
         return;
     }
     markPort(m_markedPort);
-    if (previous == 0)
-        return;
     MSComm1.setPortNumber(previous);
     if (const Status back = MSComm1.open(); !back) {
         prompter().tell(this, QStringLiteral("Comm port"),

@@ -16,6 +16,8 @@
 #include <QPlainTextEdit>
 
 namespace {
+// The filters' Italian words ("File binari", "Tutti i files", "File binario") are kept as
+// users know them.
 const QString kOpenFilter = QStringLiteral(
     "File binari (*.*)|*.BIN|Tutti i files (*.*)|*.*|Intel HEX (*.hex *.ihx)|*.hex;*.ihx;*.ihex");
 const QString kSaveFilter = QStringLiteral("File binario (*.*)|*.BIN|Intel HEX (*.hex)|*.hex");

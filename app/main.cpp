@@ -2,7 +2,6 @@
 // Voralith: programs AT89C51/AT89C52 flash microcontrollers through the programmer board.
 #include "fontwarmup.h"
 #include "form1.h"
-#include "frmabout.h"
 #include "portmap.h"
 #include "version.h"
 #include "windowstyle.h"

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The program's look, set once at start.
+// The program's look: the design's face, and the style set once at start.
 #include "windowstyle.h"
-
-#include "frmabout.h"
 
 #include <QApplication>
 #include <QIconEngine>
@@ -60,6 +58,19 @@ public:
     }
 };
 }  // namespace
+
+QFont designFace(qreal points)
+{
+    QFont f;
+    f.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"), QStringLiteral("MS Sans Serif"),
+                   QStringLiteral("DejaVu Sans")});
+    f.setStyleHint(QFont::SansSerif);
+    // Latin text is drawn glyph by glyph, as the design's system drew it; a script that
+    // needs shaping (a file name in Arabic, say) is still shaped.
+    f.setStyleStrategy(QFont::PreferNoShaping);
+    f.setPointSizeF(points);
+    return f;
+}
 
 void setUpLook(QApplication &app)
 {

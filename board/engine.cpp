@@ -75,7 +75,6 @@ void BoardEngine::advance(qint64 nowNs)
             break;
         const char c = m_in.front().second;
         m_in.pop_front();
-        m_log.append(c);
         process(t, c);
     }
 }

@@ -61,13 +61,8 @@ public:
 
     // What the board holds, for tests and for saving on exit.
     const QByteArray &memory() const { return m_mem; }
-    int address() const { return m_addr; }
-    int lockBits() const { return m_lock; }
-    const QByteArray &receivedLog() const { return m_log; }
-    int repliesSent() const { return m_replies; }
     // Bytes that are no command of the board; a test that sees any has sent a wrong byte.
     const QByteArray &unexpected() const { return m_unexpected; }
-    const BoardConfig &config() const { return m_cfg; }
 
 private:
     void process(qint64 t, char c);
@@ -88,6 +83,5 @@ private:
     qint64 m_lineFreeNs = 0;  // the line to the host is busy until then
     std::deque<std::pair<qint64, char>> m_in;   // arrival time, byte
     std::deque<std::pair<qint64, char>> m_out;  // delivery time, byte
-    QByteArray m_log;
     QByteArray m_unexpected;
 };

@@ -3,6 +3,8 @@
 // shown when a port is missing.
 #include "portmap.h"
 
+#include "settingsname.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSerialPortInfo>

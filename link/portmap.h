@@ -8,11 +8,6 @@
 #include <QString>
 #include <QStringList>
 
-// The settings store that the window and the command line share: the saved port and the
-// port mappings. Its organisation and application name.
-inline constexpr char kSettingsOrganisation[] = "Quorvale";
-inline constexpr char kSettingsApplication[] = "Quorvale";
-
 class PortMap {
 public:
     // The device path of port `number`: this run's mapping first, then the group "Ports"

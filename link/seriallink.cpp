@@ -3,6 +3,7 @@
 #include "seriallink.h"
 
 #include "deviceidentity.h"
+#include "portsystem.h"
 #include "timeouts.h"
 
 #include <QCoreApplication>
@@ -99,12 +100,12 @@ Status SerialLink::openOnce(bool *retryable)
     m_lossReason.clear();
     QIODevice *d = m_device.get();
     m_serial = qobject_cast<QSerialPort *>(d);
-    // A driver that has no low-latency flag, or will not set it, still carries the bytes.
-    m_lowLatency = m_serial ? portsystem::askLowLatency(*m_serial) : portsystem::LowLatency::NotAsked;
     if (auto *sp = m_serial) {
+        // A driver that has no low-latency flag, or will not set it, still carries the bytes.
+        portsystem::askLowLatency(*sp);
         // After the device vanishes Qt reports these again and again until the port is
         // closed, so the first one closes it.
-        connect(sp, &QSerialPort::errorOccurred, this, [this, sp](QSerialPort::SerialPortError e) {
+        connect(sp, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError e) {
             // The system's words here come from whichever call failed first once the device
             // had gone ("Inappropriate ioctl for device"), and tell the user nothing.
             if (e == QSerialPort::ResourceError || e == QSerialPort::ReadError)
@@ -166,7 +167,6 @@ void SerialLink::lose(const QString &reason)
         return;
     m_lossReason = reason;
     close();
-    emit portLost(reason);
 }
 
 Failure SerialLink::lossFailure() const

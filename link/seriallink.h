@@ -7,7 +7,6 @@
 #pragma once
 
 #include "portmap.h"
-#include "portsystem.h"
 #include "result.h"
 
 #include <QByteArray>
@@ -86,11 +85,8 @@ public:
     void clearStop() { m_stop = false; }
     bool stopRequested() const { return m_stop; }
 
-    QString lastLossReason() const { return m_lossReason; }
     // "the serial port Com2 was lost (why)": a lost port as every exchange tells it.
     Failure lossFailure() const;
-    // What the driver said when the port was last opened and asked for low latency.
-    portsystem::LowLatency lowLatency() const { return m_lowLatency; }
 
     // Plain words for a failed open of `device` as port `number`.
     static Failure describeOpenFailure(int number, const QString &named, const QString &device,
@@ -101,7 +97,6 @@ public:
     static Failure describeHeldPort(int number, const QString &named, const QString &holder, Audience audience);
 
 signals:
-    void portLost(const QString &reason);
     void wake();  // a stop or a close: the wait in hand ends after the pass that emitted it
 
 private:
@@ -121,8 +116,7 @@ private:
     Audience m_audience = Audience::Window;
     bool m_stop = false;
     bool m_closing = false;
-    QString m_lossReason;
-    portsystem::LowLatency m_lowLatency = portsystem::LowLatency::NotAsked;
+    QString m_lossReason;  // why the port was last lost, for lossFailure()
     // Wakes a sleeping wait at its deadline. Made once and left running between waits:
     // an earlier wake than a wait needs only costs one more pass.
     QTimer m_deadlineWake;

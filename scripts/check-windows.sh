@@ -11,7 +11,8 @@ cd "$(dirname "$0")/.."
 compiler=x86_64-w64-mingw32-g++-posix
 package=g++-mingw-w64-x86-64-posix
 jobs=${VORALITH_CHECK_JOBS:-2}
-folders=(link image ops app about cli)
+# base/ holds headers only, but every layer includes them.
+folders=(base link image ops app about cli)
 
 if ! command -v "$compiler" >/dev/null; then
     sudo=()
@@ -43,7 +44,7 @@ IFS=. read -r major minor patch <<<"$version"
 sed -e "s/@PROJECT_VERSION_MAJOR@/$major/" -e "s/@PROJECT_VERSION_MINOR@/$minor/" \
     -e "s/@PROJECT_VERSION_PATCH@/$patch/" -e "s/@PROJECT_VERSION@/$version/" \
     -e "s/@VORALITH_APP_ID@/$app_id/" app/version.h.in >"$work/generated/version.h"
-# The icon's pixels, painted by about/iconpixels when a native build runs: the same
+# The icon's pixels, painted by app/iconpixels when a native build runs: the same
 # declarations with one pixel, enough to check the code that reads them.
 cat >"$work/generated/voralithicon_pixels.h" <<'EOF'
 struct StoredIcon { int size; const quint32 *pixels; };

@@ -2,6 +2,7 @@
 // The About window offscreen, with System Info's tool start and message box replaced.
 #include "frmabout.h"
 #include "iconshape.h"
+#include "windowstyle.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The program's icon, without an image plug-in: its pixels kept in the program at the sizes
 // a window manager asks for, painted from its shapes at any other.
-#include "frmabout.h"
 #include "iconshape.h"
+#include "windowstyle.h"
 
 #include <QIconEngine>
 #include <QImage>
