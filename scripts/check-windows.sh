@@ -12,7 +12,7 @@ compiler=x86_64-w64-mingw32-g++-posix
 package=g++-mingw-w64-x86-64-posix
 jobs=${VORALITH_CHECK_JOBS:-2}
 # base/ holds headers only, but every layer includes them.
-folders=(base link image ops app about cli)
+folders=(base link image ops session app about cli)
 
 if ! command -v "$compiler" >/dev/null; then
     sudo=()
