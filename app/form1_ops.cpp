@@ -5,7 +5,7 @@
 
 #include "image.h"
 #include "operations.h"
-#include "program.h"
+#include "wholechip.h"
 #include "wording.h"
 
 #include <QCoreApplication>

@@ -7,7 +7,7 @@
 #include "checksums.h"
 #include "image.h"
 #include "options.h"
-#include "program.h"
+#include "wholechip.h"
 #include "wording.h"
 #include "seriallink.h"
 #include "signals.h"

@@ -4,7 +4,7 @@
 #include "boardsession.h"
 
 #include "identify.h"
-#include "program.h"
+#include "wholechip.h"
 
 #include <QObject>
 

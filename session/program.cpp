@@ -3,7 +3,7 @@
 #include "boardsession.h"
 
 #include "identify.h"
-#include "program.h"
+#include "wholechip.h"
 
 Outcome BoardSession::program(const QByteArray &image, const ProgramOptions &options,
                               const ProgressFor &progressFor)

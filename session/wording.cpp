@@ -5,7 +5,7 @@
 #include "wording.h"
 
 #include "identify.h"
-#include "program.h"
+#include "wholechip.h"
 
 #include <QObject>
 

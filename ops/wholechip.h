@@ -1,0 +1,35 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The operations that change the chip as a whole, chip erase and the lock bits, and how a
+// socket's signature is judged.
+#pragma once
+
+#include "identify.h"
+#include "operations.h"
+
+#include <QByteArray>
+#include <QString>
+#include <functional>
+
+// The confirmation of a command that changes the chip: "Are you sure ?", after the
+// explanation when there is one, paragraphs separated by a blank line (CR LF CR LF).
+QString confirmationText(const QString &explanation = {});
+// What programming lock bits 1 to `bit` (1 to 3) does, as the confirmation explains it.
+QString lockBitsExplanation(int bit);
+
+// Chip erase: "E", nothing before it. The board sends nothing back, so the command
+// counts as given once it has left for the line; a port that is not open, refuses the
+// byte or is lost before it has left is told.
+Status eraseDevice(BoardCommands &board);
+// Lock bits 1 to `bits`: "1" once for each, as sends of their own.
+Status lockDevice(BoardCommands &board, int bits);
+
+// What an empty socket answers to the signature read: nothing or a short reply (no
+// board, or nothing driving the line), or three bytes all FF or all 00.
+bool socketEmpty(const QByteArray &signatureReply);
+
+// Whether the identified socket can be worked on: a chip of the table, and the one asked
+// for when `wanted` names one. Otherwise `why` says what was found.
+enum class ChipCheck { Fine, NoChip, UnknownChip, OtherChip };
+ChipCheck checkChip(const IdentifyOutcome &id, const ChipInfo *wanted, QString *why);
+// "AT89C52"
+QString chipName(const ChipInfo &chip);
