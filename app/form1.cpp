@@ -258,7 +258,8 @@ void Form1::Form_Load()
     }
     MSComm1.setPortNumber(number);
     if (Status s = MSComm1.open(); !s)
-        m_startupProblem += (m_startupProblem.isEmpty() ? QString() : QStringLiteral("\n\n")) + s.message();
+        m_startupProblem += (m_startupProblem.isEmpty() ? QString() : QStringLiteral("\n\n")) +
+                            wording::failure(s.failure(), Audience::Window);
     Ready = true;
 }
 
@@ -418,7 +419,8 @@ void Form1::switchPort(int number)
         prompter().tell(this, QStringLiteral("Comm port"),
                         tr("%1 could not be opened, and %2 could not be opened again: no serial port is open "
                            "now.\n\n%3\n\n%4")
-                            .arg(portLabel(number), portLabel(previous), opened.message(), back.message()),
+                            .arg(portLabel(number), portLabel(previous), wording::failure(opened.failure(), Audience::Window),
+                                 wording::failure(back.failure(), Audience::Window)),
                         Prompter::Warning);
     }
 }

@@ -14,13 +14,17 @@ struct Failure {
     // Refused and TooLong: an image file that cannot be programmed as it is.
     // OutOfStep: more bytes came than were asked for, so a reply may belong to another
     // request and none of them can be trusted.
-    enum Kind { Error, TimedOut, PortLost, Stopped, Refused, TooLong, OutOfStep };
+    // NoSuchPort and PortInUse: a port that would not open; what to do about it (choose
+    // another port, close the other program) is said where the failure is shown, in the
+    // words of that front end, for port `port`.
+    enum Kind { Error, TimedOut, PortLost, Stopped, Refused, TooLong, OutOfStep, NoSuchPort, PortInUse };
     QString message;  // what happened and where; shown to the user with `hint` after it
     Kind kind = Error;
     QString hint;     // what to check, as a paragraph of its own ("\n\nCheck the cable ...")
     // A change broke off: the chip may be half-written. What to do about it names the
     // erase as each front end gives it, so it is said where the failure is shown.
     bool halfWritten = false;
+    int port = 0;  // NoSuchPort, PortInUse: the port number
     QString text() const { return message + hint; }
 };
 

@@ -87,7 +87,7 @@ int Cli::run(const Command &command, const QString &argument)
 
 int Cli::setUpPort()
 {
-    m_link.setAudience(SerialLink::Audience::Shell);
+    m_link.setNaming(SerialLink::Naming::ByDevice);
     int number = 2;
     if (m_p.isSet(m_o.com)) {
         const PortRequest com = parsePortOption(PortOption::CliCom, m_p.value(m_o.com));

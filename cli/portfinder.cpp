@@ -23,7 +23,7 @@ QString probeBoard(const SerialDevice &d)
     if (!d.heldBy.isEmpty())
         return QStringLiteral("not probed (held by another program)");
     SerialLink link;
-    link.setAudience(SerialLink::Audience::Shell);
+    link.setNaming(SerialLink::Naming::ByDevice);
     link.portMap().mapForThisRun(1, d.path);
     link.setPortNumber(1);
     if (Status s = link.open(); !s)

@@ -22,7 +22,7 @@ QString portLabel(int number)
 namespace {
 
 std::unique_ptr<QIODevice> openSerialPort(int number, const QString &named, const QString &device,
-                                          SerialLink::Audience audience, Failure *why, bool *retryable)
+                                          Failure *why, bool *retryable)
 {
     auto port = std::make_unique<QSerialPort>();
     port->setPortName(device);
@@ -35,14 +35,14 @@ std::unique_ptr<QIODevice> openSerialPort(int number, const QString &named, cons
     // open, which would set the line under it. The hold taken after the open settles a race.
     const DeviceIdentity identity = DeviceIdentity::of(device);
     if (const QString holder = devicehold::holder(identity); !holder.isEmpty()) {
-        *why = SerialLink::describeHeldPort(number, named, holder, audience);
+        *why = SerialLink::describeHeldPort(number, named, holder);
         return nullptr;
     }
     if (port->open(QIODevice::ReadWrite)) {
         if (!devicehold::take(*port)) {
             // Closed before anything is cleared: what waits on the line is the holder's.
             port->close();
-            *why = SerialLink::describeHeldPort(number, named, devicehold::holder(identity), audience);
+            *why = SerialLink::describeHeldPort(number, named, devicehold::holder(identity));
             return nullptr;
         }
         // What came before the port was opened (the late reply of a command that ended, in
@@ -57,7 +57,7 @@ std::unique_ptr<QIODevice> openSerialPort(int number, const QString &named, cons
     const bool permission = err == QSerialPort::PermissionError;
     const bool notFound = err == QSerialPort::DeviceNotFoundError || !QFileInfo::exists(device);
     *retryable = permission;
-    *why = SerialLink::describeOpenFailure(number, named, device, port->errorString(), permission, notFound, audience);
+    *why = SerialLink::describeOpenFailure(number, named, device, port->errorString(), permission, notFound);
     return nullptr;
 }
 
@@ -92,7 +92,7 @@ Status SerialLink::openOnce(bool *retryable)
     if (m_opener) {
         dev = m_opener(device, &why);
     } else {
-        dev = openSerialPort(m_number, openName(), device, m_audience, &why, retryable);
+        dev = openSerialPort(m_number, openName(), device, &why, retryable);
     }
     if (!dev)
         return why;
@@ -256,41 +256,27 @@ SerialLink::WaitEnd SerialLink::waitUntil(int count, QDeadlineTimer deadline)
     }
 }
 
-QString SerialLink::closeThatProgram(const QString &port, Audience audience)
-{
-    return audience == Audience::Shell ? tr("Close that program, then run the command again.")
-                                       : tr("Close that program, then choose %1 again in the Comm port menu.").arg(port);
-}
-
 Failure SerialLink::describeOpenFailure(int number, const QString &named, const QString &device,
-                                        const QString &systemError, bool permission, bool notFound, Audience audience)
+                                        const QString &systemError, bool permission, bool notFound)
 {
-    const QString port = portLabel(number);
-    const bool shell = audience == Audience::Shell;
     if (notFound) {
         const QStringList present = PortMap::presentDevices();
         QString list = present.isEmpty() ? tr("none was found") : present.join(QStringLiteral(", "));
-        const QString advice =
-            shell ? tr("Give the board's device with --port DEVICE (voralith-cli ports lists them), or set "
-                       "%1=DEVICE in the section [Ports] of the settings file and give --port %1.")
-                        .arg(port)
-                  : tr("Choose another port in the Comm port menu. To point %1 at a device, start the program "
-                       "with --com %2=DEVICE, or set %1=DEVICE in the section [Ports] of the settings file.")
-                        .arg(port)
-                        .arg(number);
         const QString what = isLinkLoop(device) ? tr("The serial port %1 is a link that leads round in a loop, to no "
                                                      "device.")
                                                       .arg(named)
                                                 : tr("The serial port %1 does not exist.").arg(named);
-        return Failure{tr("%1\n\nSerial devices on this machine: %2.\n\n%3").arg(what, list, advice)};
+        return Failure{tr("%1\n\nSerial devices on this machine: %2.").arg(what, list), Failure::NoSuchPort, {}, false,
+                       number};
     }
     if (permission) {
         QFileInfo fi(device);
         const bool accessible = fi.isReadable() && fi.isWritable();
         if (accessible) {
             return Failure{tr("The serial port %1 is in use by another program (a modem manager probing new "
-                              "ports does this). %2")
-                               .arg(named, closeThatProgram(port, audience))};
+                              "ports does this).")
+                               .arg(named),
+                           Failure::PortInUse, {}, false, number};
         }
         const QString group = fi.group().isEmpty() ? QStringLiteral("dialout") : fi.group();
         return Failure{tr("The serial port %1 cannot be opened: permission denied.\n\nThe device belongs to the "
@@ -301,16 +287,16 @@ Failure SerialLink::describeOpenFailure(int number, const QString &named, const 
     return Failure{tr("The serial port %1 cannot be opened: %2.").arg(named, systemError)};
 }
 
-Failure SerialLink::describeHeldPort(int number, const QString &named, const QString &holder, Audience audience)
+Failure SerialLink::describeHeldPort(int number, const QString &named, const QString &holder)
 {
     const QString who = holder.isEmpty() ? QString() : QStringLiteral(", ") + holder;
-    return Failure{tr("The serial port %1 is in use by another program%2. %3")
-                       .arg(named, who, closeThatProgram(portLabel(number), audience))};
+    return Failure{tr("The serial port %1 is in use by another program%2.").arg(named, who), Failure::PortInUse, {},
+                   false, number};
 }
 
 QString SerialLink::openName() const
 {
-    if (m_audience == Audience::Shell && !m_given.isEmpty())
+    if (m_naming == Naming::ByDevice && !m_given.isEmpty())
         return m_given;
     return QStringLiteral("%1 (%2)").arg(portLabel(m_number), devicePath());
 }

@@ -27,8 +27,9 @@ class SerialLink : public QObject {
     Q_OBJECT
 public:
     enum class WaitEnd { Arrived, TimedOut, PortLost, Stopped };
-    // Who reads the messages: the window's advice names its menus, a shell's its options.
-    enum class Audience { Window, Shell };
+    // How messages name the port: "Com2" (the window's menu), or by its device (a shell,
+    // where the user gave the device and may never have heard of Com2).
+    enum class Naming { ByNumber, ByDevice };
 
     // Makes the open device for a device path; the default opens a QSerialPort with the
     // line settings above. The in-process board emulator plugs in here.
@@ -40,22 +41,20 @@ public:
     void setOpener(Opener opener);
     PortMap &portMap() { return m_map; }
 
-    void setAudience(Audience audience) { m_audience = audience; }
-    Audience audience() const { return m_audience; }
+    void setNaming(Naming naming) { m_naming = naming; }
     void setPortNumber(int number) { m_number = number; }
     int portNumber() const { return m_number; }
     QString devicePath() const { return m_map.deviceFor(m_number); }
-    // The port as messages name it: "Com2" in the window, the device in a shell, where the
-    // user gave the device and may never have heard of Com2.
+    // The port as messages name it.
     QString portName() const
     {
-        if (m_audience == Audience::Window)
+        if (m_naming == Naming::ByNumber)
             return portLabel(m_number);
         return m_given.isEmpty() ? devicePath() : m_given;
     }
-    // The port as the user named it (--port DEVICE): messages in a shell use that name.
+    // The port as the user named it (--port DEVICE): messages by device use that name.
     void setGivenName(const QString &name) { m_given = name; }
-    // The port as an open's failure names it: "Com2 (/dev/ttyS1)", or in a shell the name given.
+    // The port as an open's failure names it: "Com2 (/dev/ttyS1)", or the name given.
     QString openName() const;
 
     Status open();
@@ -88,20 +87,18 @@ public:
     // "the serial port Com2 was lost (why)": a lost port as every exchange tells it.
     Failure lossFailure() const;
 
-    // Plain words for a failed open of `device` as port `number`.
+    // Plain words for a failed open of `device` as port `number`, named `named`: what
+    // happened, not what to do about it.
     static Failure describeOpenFailure(int number, const QString &named, const QString &device,
-                                       const QString &systemError, bool permission, bool notFound,
-                                       Audience audience = Audience::Window);
+                                       const QString &systemError, bool permission, bool notFound);
     // Plain words for `device` refused since `holder` ("process 1234 (voralith-cli)", or
     // empty when not known) holds it.
-    static Failure describeHeldPort(int number, const QString &named, const QString &holder, Audience audience);
+    static Failure describeHeldPort(int number, const QString &named, const QString &holder);
 
 signals:
     void wake();  // a stop or a close: the wait in hand ends after the pass that emitted it
 
 private:
-    // What to do about a program that holds the port, as this audience does it.
-    static QString closeThatProgram(const QString &port, Audience audience);
     Status openOnce(bool *retryable);
     void lose(const QString &reason);
     void wakeBy(QDeadlineTimer deadline);
@@ -113,7 +110,7 @@ private:
     QSerialPort *m_serial = nullptr;  // m_device, when it is a serial port
     int m_number = 2;
     QString m_given;
-    Audience m_audience = Audience::Window;
+    Naming m_naming = Naming::ByNumber;
     bool m_stop = false;
     bool m_closing = false;
     QString m_lossReason;  // why the port was last lost, for lossFailure()

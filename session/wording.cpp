@@ -89,10 +89,25 @@ QString eraseCommand(Audience audience)
 
 QString failure(const Failure &f, Audience audience)
 {
+    const bool shell = audience == Audience::Shell;
+    const QString port = portLabel(f.port);
     QString text = f.message;
     if (f.halfWritten)
         text += QLatin1Char(' ') +
                 tr("The chip may be half-written: erase it (%1), then write again.").arg(eraseCommand(audience));
+    if (f.kind == Failure::NoSuchPort)
+        text += QStringLiteral("\n\n") +
+                (shell ? tr("Give the board's device with --port DEVICE (voralith-cli ports lists them), or set "
+                            "%1=DEVICE in the section [Ports] of the settings file and give --port %1.")
+                             .arg(port)
+                       : tr("Choose another port in the Comm port menu. To point %1 at a device, start the program "
+                            "with --com %2=DEVICE, or set %1=DEVICE in the section [Ports] of the settings file.")
+                             .arg(port)
+                             .arg(f.port));
+    if (f.kind == Failure::PortInUse)
+        text += QLatin1Char(' ') +
+                (shell ? tr("Close that program, then run the command again.")
+                       : tr("Close that program, then choose %1 again in the Comm port menu.").arg(port));
     return text + f.hint;
 }
 

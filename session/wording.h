@@ -9,7 +9,8 @@
 #include "seriallink.h"
 #include "workfolder.h"
 
-using Audience = SerialLink::Audience;
+// Who reads the words: the window's advice names its menus, a shell's its options.
+enum class Audience { Window, Shell };
 
 namespace wording {
 // The erase as each front end gives it: "Chip Erase", "voralith-cli erase".
