@@ -145,6 +145,7 @@ private:
     void Form_Unload();
     void buildControls();
     void buildMenus();
+    void buildBuffer(QWidget *client, QGroupBox *frame);
     void setCommandGroupEnabled(bool enabled);
     void switchPort(int number);
     void markPort(int number);

@@ -59,6 +59,9 @@ private:
     std::optional<Outcome> beginChange(Operation operation, const QString &noteName,
                                        std::optional<ChipChange> *change);
     void judge(Outcome &out, const IdentifyOutcome &id, const ChipInfo *wanted);
+    bool programChecks(Outcome &out, const QByteArray &image, const ProgramOptions &options,
+                       const ProgressFor &progressFor);
+    void programWrite(Outcome &out, const QByteArray &image, const ProgressFor &progressFor);
 
     SerialLink m_link;
     BoardCommands m_board{m_link};

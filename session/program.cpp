@@ -5,8 +5,7 @@
 #include "identify.h"
 #include "wholechip.h"
 
-Outcome BoardSession::program(const QByteArray &image, const ProgramOptions &options,
-                              const ProgressFor &progressFor)
+Outcome BoardSession::program(const QByteArray &image, const ProgramOptions &options, const ProgressFor &progressFor)
 {
     std::optional<ChipChange> change;
     if (auto refused = beginChange(Operation::Program, QStringLiteral("program"), &change)) {
@@ -17,71 +16,87 @@ Outcome BoardSession::program(const QByteArray &image, const ProgramOptions &opt
     out.operation = Operation::Program;
     out.erased = options.erase;
     out.imageSize = int(image.size());
-    auto start = [&](Step step) {
-        out.step = step;
-        return sink(progressFor, step);
-    };
+    if (programChecks(out, image, options, progressFor))
+        programWrite(out, image, progressFor);
     // Only an erase or a write that broke off leaves the chip in a state nobody knows:
     // then the note stays.
-    auto end = [&](Outcome::Kind kind, const Failure &why = {}) {
-        out.kind = kind;
-        out.failure = why;
-        if (!(kind == Outcome::LinkFailure && (out.step == Step::Erase || out.step == Step::Write)))
-            change->completed();
-        return out;
-    };
+    if (!(out.kind == Outcome::LinkFailure && (out.step == Step::Erase || out.step == Step::Write)))
+        change->completed();
+    return out;
+}
 
-    start(Step::Identify);
+// Identify, erase and blank check: true when the chip is one to write the image into.
+bool BoardSession::programChecks(Outcome &out, const QByteArray &image, const ProgramOptions &options,
+                                 const ProgressFor &progressFor)
+{
+    auto lost = [&](const Failure &why) {
+        out.kind = Outcome::LinkFailure;
+        out.failure = why;
+        return false;
+    };
+    out.step = Step::Identify;
+    sink(progressFor, Step::Identify);
     m_chip = nullptr;
     const IdentifyOutcome id = identifyDevice(m_board);
     if (id.failure) {
         out.signature = id.reply;
-        return end(Outcome::LinkFailure, *id.failure);
+        return lost(*id.failure);
     }
     judge(out, id, options.wanted);
     if (!out.ok())
-        return end(out.kind);
+        return false;
     m_chip = id.chip;
-    if (image.size() > m_chip->size)
-        return end(Outcome::TooLong);
-
+    if (image.size() > m_chip->size) {
+        out.kind = Outcome::TooLong;
+        return false;
+    }
     if (options.erase) {
-        start(Step::Erase);
+        out.step = Step::Erase;
+        sink(progressFor, Step::Erase);
         if (Status s = eraseDevice(m_board); !s)
-            return end(Outcome::LinkFailure, s.failure());
+            return lost(s.failure());
     }
-
+    out.step = Step::BlankCheck;
     int dataAt = 0;
-    const auto blank = ::blankCheck(m_board, m_chip->size, start(Step::BlankCheck), &dataAt);
+    const auto blank = ::blankCheck(m_board, m_chip->size, sink(progressFor, Step::BlankCheck), &dataAt);
     if (!blank)
-        return end(Outcome::LinkFailure, blank.failure());
+        return lost(blank.failure());
     if (!blank.value()) {
+        out.kind = Outcome::DataFound;
         out.address = dataAt;
-        return end(Outcome::DataFound);
+        return false;
     }
+    return true;
+}
 
-    const Progress writing = start(Step::Write);
+// Write, then verify what was written.
+void BoardSession::programWrite(Outcome &out, const QByteArray &image, const ProgressFor &progressFor)
+{
+    out.step = Step::Write;
+    const Progress writing = sink(progressFor, Step::Write);
     writing.maximum(image.size());
     std::optional<Mismatch> first;
     const auto written = writeDevice(m_board, image, m_chip->size, writing, [&](const Mismatch &m) {
         if (!first)
             first = m;
     });
-    if (!written)
-        return end(Outcome::LinkFailure, written.failure());
+    if (!written) {
+        out.kind = Outcome::LinkFailure;
+        out.failure = written.failure();
+        return;
+    }
     if (first) {
         setWrongBytes(out, written.value().mismatches, *first);
-        return end(out.kind);
+        return;
     }
-
-    const Progress verifying = start(Step::Verify);
+    out.step = Step::Verify;
+    const Progress verifying = sink(progressFor, Step::Verify);
     verifying.maximum(image.size() + 1);
     const auto verified = verifyDevice(m_board, image, verifying);
-    if (!verified)
-        return end(Outcome::LinkFailure, verified.failure());
-    if (const auto &d = verified.value()) {
+    if (!verified) {
+        out.kind = Outcome::LinkFailure;
+        out.failure = verified.failure();
+    } else if (const auto &d = verified.value()) {
         setDifference(out, *d);
-        return end(out.kind);
     }
-    return end(Outcome::Done);
 }
