@@ -60,6 +60,193 @@ const char *kindName(Failure::Kind k)
     default: return "error";
     }
 }
+// The faults of the read-verify cycles, taken in turn.
+std::vector<CycleFault> cycleFaults()
+{
+    auto n = [](int v) { return QString::number(v); };
+    return {
+        {"stray byte in the Read", {"--stray-after", n(3000)}, "read: out of step"},
+        {"doubled reply in the Verify", {"--double-reply", n(chipSize + 5000)}, "verify: out of step"},
+        {"board silent in the Read", {"--silent-after", n(4000)}, "read: timed out"},
+        {"port gone in the Verify", {"--vanish-after", n(chipSize + 100)}, "verify: port lost"},
+        {"wrong byte at 1234h", {"--wrong-byte", "1234=00"}, "difference at 1234h"},
+    };
+}
+
+// A command that meets a fault must end no later than a sound one would, plus the limit of
+// the wait it was in, the quiet checks and an out-of-step end letting the rest of the line in.
+qint64 slackMs()
+{
+    return timeouts::reply.count() + 3 * timeouts::quiet.count() + 500;
+}
+
+// A command that never ends is caught here.
+void armWatchdog()
+{
+    signal(SIGALRM, [](int) {
+        const char text[] = "HUNG: a command did not end within ten minutes\n";
+        [[maybe_unused]] ssize_t w = write(2, text, sizeof text - 1);
+        _exit(2);
+    });
+    alarm(600);
+}
+
+bool writeFile(const QString &name, const QByteArray &bytes)
+{
+    QFile f(name);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// The boards, the link and the tallies of the whole run.
+class Soak {
+public:
+    Soak(const QString &tool, const QStringList &chip, const QByteArray &image)
+        : m_tool(tool), m_chip(chip), m_image(image), m_good(tool, chip)
+    {
+    }
+
+    bool start() { return !m_good.path.isEmpty() && use({}); }
+
+    // Identifications; every twentieth meets a stray byte or a silent board.
+    void identifications()
+    {
+        for (int i = 0; i < identifiesPerCycle; ++i) {
+            ++m_identifies;
+            const bool fault = m_identifies % 20 == 0;
+            if (fault) {
+                ++m_identifyFaults;
+                use(m_identifies % 40 ? QStringList{"--stray-byte", "00"} : QStringList{"--silent-after", "0"});
+            }
+            IdentifyOutcome out;
+            timed(fault, [&] { out = identifyDevice(m_board); });
+            if (fault) {
+                m_identifyReported += !out.chip;
+                use({});
+            } else if (!out.chip) {
+                ++m_identifyWrong;
+            }
+        }
+    }
+
+    // A Read and a Verify of the whole chip, every fourth with a fault; prints its row.
+    void readVerifyCycle(int cycle)
+    {
+        const CycleFault *fault = cycle % 4 == 2 ? &m_faults[size_t(cycle / 4) % m_faults.size()] : nullptr;
+        if (fault) {
+            ++m_cycleFaults;
+            use(fault->options);
+        }
+        QString reported = QStringLiteral("-");
+        bool cycleOk = true;
+        const qint64 ms = timed(fault != nullptr, [&] { cycleOk = readVerify(fault, &reported); });
+        if (fault) {
+            if (reported == QLatin1String(fault->expected))
+                ++m_cycleReported;
+            use({});
+        } else if (!cycleOk) {
+            ++m_cycleWrong;
+        }
+        m_rss.push_back(residentKb());
+        std::printf("%-5d %-30s %-24s %-24s %9lld %8ld\n", cycle, fault ? fault->name : "-",
+                    fault ? fault->expected : "-", qPrintable(reported), ms, m_rss.back());
+    }
+
+    // Prints the figures; true when the run was sound.
+    bool summary(qint64 totalMs) const
+    {
+        int late = 0;
+        for (qint64 ms : m_faultMs)
+            late += ms > m_longestSoundMs + slackMs();
+        const long first = m_rss.size() > 1 ? m_rss[1] : m_rss.front();  // after the first cycle has warmed up
+        const long peak = *std::max_element(m_rss.begin(), m_rss.end());
+        std::printf("\nidentifications: %d, faults %d, reported %d, wrong outcomes without a fault %d\n",
+                    m_identifies, m_identifyFaults, m_identifyReported, m_identifyWrong);
+        std::printf("read-verify cycles: %d, faults %d, reported as expected %d, failures without a fault %d\n",
+                    cycles, m_cycleFaults, m_cycleReported, m_cycleWrong);
+        std::printf("longest step (an identification or a read-verify cycle) without a fault: %lld ms, with one: "
+                    "%lld ms; later than the longest sound one plus %lld ms: %d\n",
+                    m_longestSoundMs, m_longestFaultMs, slackMs(), late);
+        std::printf("resident memory: %ld KB after cycle 2, %ld KB at the end, peak %ld KB (%+ld KB)\n", first,
+                    m_rss.back(), peak, m_rss.back() - first);
+        std::printf("total: %.1f s\n", totalMs / 1000.0);
+        const bool sound = m_identifyReported == m_identifyFaults && m_identifyWrong == 0 &&
+                           m_cycleReported == m_cycleFaults && m_cycleWrong == 0 && late == 0 &&
+                           m_rss.back() - first < 1024;
+        std::printf("%s\n", sound ? "sound: every fault reported, nothing hung, memory flat"
+                                  : "NOT SOUND: see the figures above");
+        return sound;
+    }
+
+private:
+    // The good board, or one started with `fault` for the next command(s).
+    bool use(const QStringList &fault)
+    {
+        m_link.close();
+        m_faulty.reset();
+        QString path = m_good.path;
+        if (!fault.isEmpty()) {
+            m_faulty = std::make_unique<bench::Board>(m_tool, m_chip + fault);
+            path = m_faulty->path;
+        }
+        return bench::openLink(m_link, path);
+    }
+
+    qint64 timed(bool fault, const std::function<void()> &run)
+    {
+        QElapsedTimer t;
+        t.start();
+        run();
+        const qint64 ms = t.elapsed();
+        qint64 &longest = fault ? m_longestFaultMs : m_longestSoundMs;
+        longest = std::max(longest, ms);
+        if (fault)
+            m_faultMs.push_back(ms);
+        return ms;
+    }
+
+    // The Read and the Verify; false with what was reported when either did not succeed.
+    bool readVerify(const CycleFault *fault, QString *reported)
+    {
+        auto data = readDevice(m_board, chipSize, {});
+        if (!data) {
+            *reported = QStringLiteral("read: %1").arg(QLatin1String(kindName(data.failure().kind)));
+            return false;
+        }
+        // A read that ends as a success holds the chip's bytes, whatever the fault.
+        QByteArray chipHolds = m_image;
+        if (fault && fault->options.first() == QLatin1String("--wrong-byte"))
+            chipHolds[0x1234] = 0;
+        if (data.value() != chipHolds) {
+            *reported = QStringLiteral("WRONG IMAGE READ AS SUCCESS");
+            return false;
+        }
+        auto same = verifyDevice(m_board, m_image, {});
+        if (!same) {
+            *reported = QStringLiteral("verify: %1").arg(QLatin1String(kindName(same.failure().kind)));
+            return false;
+        }
+        if (same.value()) {
+            *reported = QStringLiteral("difference at %1h").arg(hexNumber(same.value()->address));
+            return false;
+        }
+        return true;
+    }
+
+    const QString m_tool;
+    const QStringList m_chip;
+    const QByteArray m_image;
+    const std::vector<CycleFault> m_faults = cycleFaults();
+    bench::Board m_good;
+    SerialLink m_link;
+    BoardCommands m_board{m_link};
+    std::unique_ptr<bench::Board> m_faulty;
+
+    int m_identifies = 0, m_identifyFaults = 0, m_identifyReported = 0, m_identifyWrong = 0;
+    int m_cycleFaults = 0, m_cycleReported = 0, m_cycleWrong = 0;
+    qint64 m_longestSoundMs = 0, m_longestFaultMs = 0;
+    std::vector<qint64> m_faultMs;
+    std::vector<long> m_rss;
+};
 }  // namespace
 
 int main(int argc, char **argv)
@@ -69,151 +256,19 @@ int main(int argc, char **argv)
     const QByteArray image = pattern();
     QTemporaryDir dir;
     const QString imageFile = dir.filePath(QStringLiteral("image.bin"));
-    {
-        QFile f(imageFile);
-        if (!f.open(QIODevice::WriteOnly) || f.write(image) != image.size())
-            return 1;
-    }
-    const QStringList chip{QStringLiteral("--chip"), QStringLiteral("89c52"), QStringLiteral("--image"), imageFile};
-    bench::Board good(tool, chip);
-    if (good.path.isEmpty())
+    if (!writeFile(imageFile, image))
         return 1;
-    SerialLink link;
-    BoardCommands board(link);
-    std::unique_ptr<bench::Board> faulty;
-    // The good board, or one started with `fault` for the next command(s).
-    auto use = [&](const QStringList &fault) {
-        link.close();
-        faulty.reset();
-        QString path = good.path;
-        if (!fault.isEmpty()) {
-            faulty = std::make_unique<bench::Board>(tool, chip + fault);
-            path = faulty->path;
-        }
-        return bench::openLink(link, path);
-    };
-    if (!use({}))
+    Soak soak(tool, {QStringLiteral("--chip"), QStringLiteral("89c52"), QStringLiteral("--image"), imageFile}, image);
+    if (!soak.start())
         return 1;
-    auto n = [](int v) { return QString::number(v); };
-
-    const std::vector<CycleFault> faults{
-        {"stray byte in the Read", {"--stray-after", n(3000)}, "read: out of step"},
-        {"doubled reply in the Verify", {"--double-reply", n(chipSize + 5000)}, "verify: out of step"},
-        {"board silent in the Read", {"--silent-after", n(4000)}, "read: timed out"},
-        {"port gone in the Verify", {"--vanish-after", n(chipSize + 100)}, "verify: port lost"},
-        {"wrong byte at 1234h", {"--wrong-byte", "1234=00"}, "difference at 1234h"},
-    };
-    // A command that meets a fault must end no later than a sound one would, plus the
-    // limit of the wait it was in, the quiet checks and an out-of-step end letting the rest
-    // of the line in. A command that never ends is caught by the watchdog.
-    const qint64 slackMs = timeouts::reply.count() + 3 * timeouts::quiet.count() + 500;
-    signal(SIGALRM, [](int) {
-        const char text[] = "HUNG: a command did not end within ten minutes\n";
-        [[maybe_unused]] ssize_t w = write(2, text, sizeof text - 1);
-        _exit(2);
-    });
-    alarm(600);
-
-    int identifies = 0, identifyFaults = 0, identifyReported = 0, identifyWrong = 0;
-    int cycleFaults = 0, cycleReported = 0, cycleWrong = 0, late = 0;
-    qint64 longestSoundMs = 0, longestFaultMs = 0;
-    std::vector<qint64> faultMs;
-    auto timed = [&](bool fault, const std::function<void()> &run) {
-        QElapsedTimer t;
-        t.start();
-        run();
-        const qint64 ms = t.elapsed();
-        (fault ? longestFaultMs : longestSoundMs) = std::max(fault ? longestFaultMs : longestSoundMs, ms);
-        if (fault)
-            faultMs.push_back(ms);
-        return ms;
-    };
+    armWatchdog();
 
     QElapsedTimer total;
     total.start();
-    std::vector<long> rss;
     std::printf("%-5s %-30s %-24s %-24s %9s %8s\n", "cycle", "fault", "expected", "reported", "ms", "RSS KB");
     for (int cycle = 1; cycle <= cycles; ++cycle) {
-        // Identifications; every twentieth meets a stray byte or a silent board.
-        for (int i = 0; i < identifiesPerCycle; ++i) {
-            ++identifies;
-            const bool fault = identifies % 20 == 0;
-            if (fault) {
-                ++identifyFaults;
-                use(identifies % 40 ? QStringList{"--stray-byte", "00"} : QStringList{"--silent-after", "0"});
-            }
-            IdentifyOutcome out;
-            timed(fault, [&] { out = identifyDevice(board); });
-            if (fault) {
-                identifyReported += !out.chip;
-                use({});
-            } else if (!out.chip) {
-                ++identifyWrong;
-            }
-        }
-
-        const CycleFault *fault = cycle % 4 == 2 ? &faults[size_t(cycle / 4) % faults.size()] : nullptr;
-        if (fault) {
-            ++cycleFaults;
-            use(fault->options);
-        }
-        QString reported = QStringLiteral("-");
-        bool cycleOk = true;
-        const qint64 ms = timed(fault != nullptr, [&] {
-            auto data = readDevice(board, chipSize, {});
-            if (!data) {
-                reported = QStringLiteral("read: %1").arg(QLatin1String(kindName(data.failure().kind)));
-                cycleOk = false;
-                return;
-            }
-            // A read that ends as a success holds the chip's bytes, whatever the fault.
-            QByteArray chipHolds = image;
-            if (fault && fault->options.first() == QLatin1String("--wrong-byte"))
-                chipHolds[0x1234] = 0;
-            if (data.value() != chipHolds) {
-                reported = QStringLiteral("WRONG IMAGE READ AS SUCCESS");
-                cycleOk = false;
-                return;
-            }
-            auto same = verifyDevice(board, image, {});
-            if (!same) {
-                reported = QStringLiteral("verify: %1").arg(QLatin1String(kindName(same.failure().kind)));
-                cycleOk = false;
-            } else if (same.value()) {
-                reported = QStringLiteral("difference at %1h").arg(hexNumber(same.value()->address));
-                cycleOk = false;
-            }
-        });
-        if (fault) {
-            if (reported == QLatin1String(fault->expected))
-                ++cycleReported;
-            use({});
-        } else if (!cycleOk) {
-            ++cycleWrong;
-        }
-        rss.push_back(residentKb());
-        std::printf("%-5d %-30s %-24s %-24s %9lld %8ld\n", cycle, fault ? fault->name : "-",
-                    fault ? fault->expected : "-", qPrintable(reported), ms, rss.back());
+        soak.identifications();
+        soak.readVerifyCycle(cycle);
     }
-
-    for (qint64 ms : faultMs)
-        late += ms > longestSoundMs + slackMs;
-    const long first = rss.size() > 1 ? rss[1] : rss.front();  // after the first cycle has warmed up
-    const long peak = *std::max_element(rss.begin(), rss.end());
-    std::printf("\nidentifications: %d, faults %d, reported %d, wrong outcomes without a fault %d\n", identifies,
-                identifyFaults, identifyReported, identifyWrong);
-    std::printf("read-verify cycles: %d, faults %d, reported as expected %d, failures without a fault %d\n", cycles,
-                cycleFaults, cycleReported, cycleWrong);
-    std::printf("longest step (an identification or a read-verify cycle) without a fault: %lld ms, with one: %lld ms; "
-                "later than the longest sound one plus "
-                "%lld ms: %d\n",
-                longestSoundMs, longestFaultMs, slackMs, late);
-    std::printf("resident memory: %ld KB after cycle 2, %ld KB at the end, peak %ld KB (%+ld KB)\n", first,
-                rss.back(), peak, rss.back() - first);
-    std::printf("total: %.1f s\n", total.elapsed() / 1000.0);
-    const bool sound = identifyReported == identifyFaults && identifyWrong == 0 && cycleReported == cycleFaults &&
-                       cycleWrong == 0 && late == 0 && rss.back() - first < 1024;
-    std::printf("%s\n", sound ? "sound: every fault reported, nothing hung, memory flat"
-                              : "NOT SOUND: see the figures above");
-    return sound ? 0 : 1;
+    return soak.summary(total.elapsed()) ? 0 : 1;
 }

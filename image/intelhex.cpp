@@ -87,139 +87,192 @@ QString decode(const QByteArray &line, QByteArray &rec)
     return {};
 }
 
+// The next line of `text` from `at`, blanks trimmed, with `at` moved past its end. A line
+// ends at CR, LF or CR LF, whichever the tool that wrote the file used.
+QByteArray nextLine(const QByteArray &text, qsizetype &at)
+{
+    qsizetype stop = at;
+    while (stop < text.size() && text[stop] != '\n' && text[stop] != '\r')
+        ++stop;
+    QByteArray line = trimmed(text.mid(at, stop - at));
+    at = stop + (stop + 1 < text.size() && text[stop] == '\r' && text[stop + 1] == '\n' ? 2 : 1);
+    return line;
+}
+
+// Why a record of this type cannot hold `count` data bytes, or nothing when it can.
+QString typeMismatch(int type, int count)
+{
+    static const int sizeOfType[] = {-1, 0, 2, 4, 2, 4};
+    static const char *const nameOfType[] = {
+        nullptr,
+        QT_TRANSLATE_NOOP("intelhex", "end of file"),
+        QT_TRANSLATE_NOOP("intelhex", "extended segment address"),
+        QT_TRANSLATE_NOOP("intelhex", "start segment address"),
+        QT_TRANSLATE_NOOP("intelhex", "extended linear address"),
+        QT_TRANSLATE_NOOP("intelhex", "start linear address"),
+    };
+    if (type > 5)
+        return tr("unknown record type %1").arg(twoDigits(type));
+    if (type != 0 && count != sizeOfType[type]) {
+        const QString holds = count == 1 ? tr("1 data byte") : tr("%1 data bytes").arg(count);
+        const QString needs = sizeOfType[type] ? QString::number(sizeOfType[type]) : tr("none");
+        return tr("a record of type %1 (%2) holds %3, and that type needs %4")
+            .arg(twoDigits(type), tr(nameOfType[type]), holds, needs);
+    }
+    return {};
+}
+
+// A reading line by line: the image so far, the line that gave each address, the address
+// base and where the end record was. Each step tells why it refuses the line, or nothing.
+class Reader {
+public:
+    explicit Reader(int limit) : m_limit(limit), m_image(limit, char(0xFF)), m_lineOf(limit, 0) {}
+
+    QString take(int n, const QByteArray &line);
+    Parsed refusal(int line, const QString &why) const;
+    Parsed result(bool textEmpty) const;
+
+private:
+    QString afterEnd(const QByteArray &rest);
+    QString apply(int n, const quint8 *r, const QByteArray &rest);
+    QString putData(int n, quint64 offset, int count, const quint8 *data);
+
+    int m_limit;
+    QByteArray m_image;
+    QList<int> m_lineOf;  // the line that gave each address, 0 for none yet
+    int m_length = 0;
+    quint64 m_base = 0;
+    int m_lastLine = 0;  // the last line that held anything
+    int m_endLine = 0;   // the line of the end-of-file record, 0 before it
+    bool m_ctrlZSeen = false;
+    bool m_tooLong = false;
+};
+
+// Line `n`, trimmed.
+QString Reader::take(int n, const QByteArray &line)
+{
+    if (line.isEmpty())
+        return {};
+    if (m_endLine)
+        return afterEnd(line);
+    if (line[0] == ctrlZ)
+        return tr("a Ctrl+Z (1Ah), which may only follow the end-of-file record (:00000001FF)");
+    m_lastLine = n;
+    QByteArray rec, rest;
+    const QString why = decode(line, rec);
+    if (!why.isEmpty()) {
+        // The end record with the Ctrl+Z straight after it, on the same line.
+        const qsizetype z = line.indexOf(ctrlZ);
+        if (z < 0 || !decode(trimmed(line.left(z)), rec).isEmpty() || rec[3] != 1)
+            return why;
+        rest = line.mid(z);
+    }
+    return apply(n, reinterpret_cast<const quint8 *>(rec.constData()), rest);
+}
+
+// What follows the end record may be blank, with one Ctrl+Z; anything else is refused.
+QString Reader::afterEnd(const QByteArray &rest)
+{
+    for (char c : rest) {
+        if (blank(c))
+            continue;
+        if (c == ctrlZ && !m_ctrlZSeen) {
+            m_ctrlZSeen = true;
+            continue;
+        }
+        if (c == ':')
+            return tr("a record after the end-of-file record of line %1").arg(m_endLine);
+        if (c == ctrlZ)
+            return tr("a second Ctrl+Z (1Ah) after the end-of-file record of line %1").arg(m_endLine);
+        return tr("text after the end-of-file record of line %1").arg(m_endLine);
+    }
+    return {};
+}
+
+// A record whose checksum holds (length, address, type, data), on line `n`; `rest` is what
+// followed it on the line.
+QString Reader::apply(int n, const quint8 *r, const QByteArray &rest)
+{
+    const int count = r[0];
+    const int type = r[3];
+    const quint8 *data = r + 4;
+    if (QString why = typeMismatch(type, count); !why.isEmpty())
+        return why;
+    switch (type) {
+    case 0:
+        return putData(n, quint64(r[1]) << 8 | r[2], count, data);
+    case 1:
+        m_endLine = n;
+        return afterEnd(rest);
+    case 2:
+        m_base = (quint64(data[0]) << 8 | data[1]) << 4;
+        break;
+    case 4:
+        m_base = (quint64(data[0]) << 8 | data[1]) << 16;
+        break;
+    default:  // 03, 05: where execution starts, which a chip's reset vector decides
+        break;
+    }
+    return {};
+}
+
+QString Reader::putData(int n, quint64 offset, int count, const quint8 *data)
+{
+    for (int i = 0; i < count; ++i) {
+        const quint64 address = m_base + offset + quint64(i);
+        if (address >= quint64(m_limit)) {
+            m_tooLong = true;
+            return tr("data at address %1h, beyond the %2 bytes of the largest chip").arg(hex(address)).arg(m_limit);
+        }
+        const int a = int(address);
+        if (m_lineOf[a] && m_image[a] != char(data[i]))
+            return tr("address %1h is given %2h here and %3h on line %4")
+                .arg(hex(a), hex(data[i]), hex(quint8(m_image[a])))
+                .arg(m_lineOf[a]);
+        m_image[a] = char(data[i]);
+        m_lineOf[a] = n;
+        m_length = std::max(m_length, a + 1);
+    }
+    return {};
+}
+
+Parsed Reader::refusal(int line, const QString &why) const
+{
+    Parsed out;
+    out.line = line;
+    out.reason = why;
+    out.tooLong = m_tooLong;
+    return out;
+}
+
+// Once every line is taken: the image, unless the text held no record or no end record.
+Parsed Reader::result(bool textEmpty) const
+{
+    if (!m_lastLine)
+        return refusal(0, textEmpty ? tr("the file is empty, and an Intel HEX file holds at least its "
+                                         "end-of-file record (:00000001FF)")
+                                    : tr("the file holds only white space, and an Intel HEX file holds at "
+                                         "least its end-of-file record (:00000001FF)"));
+    if (!m_endLine)
+        return refusal(m_lastLine, tr("the file ends after this line without an end-of-file record (:00000001FF)"));
+    Parsed out;
+    out.bytes = m_image.left(m_length);
+    return out;
+}
+
 }  // namespace
 
 Parsed parse(const QByteArray &text, int limit)
 {
-    Parsed out;
-    auto refuse = [&out](int line, const QString &why) {
-        out.line = line;
-        out.reason = why;
-        out.bytes.clear();
-        return out;
-    };
-    QByteArray image(limit, char(0xFF));
-    QList<int> lineOf(limit, 0);  // the line that gave each address, 0 for none yet
-    int length = 0;
-    quint64 base = 0;
-    int lastLine = 0;  // the last line that held anything
-    int endLine = 0;   // the line of the end-of-file record, 0 before it
-    bool ctrlZSeen = false;
-
-    // What follows the end record may be blank, with one Ctrl+Z; anything else is refused.
-    auto afterEnd = [&](const QByteArray &rest) -> QString {
-        for (char c : rest) {
-            if (blank(c))
-                continue;
-            if (c == ctrlZ && !ctrlZSeen) {
-                ctrlZSeen = true;
-                continue;
-            }
-            if (c == ':')
-                return tr("a record after the end-of-file record of line %1").arg(endLine);
-            if (c == ctrlZ)
-                return tr("a second Ctrl+Z (1Ah) after the end-of-file record of line %1").arg(endLine);
-            return tr("text after the end-of-file record of line %1").arg(endLine);
-        }
-        return {};
-    };
-
-    // A line ends at CR, LF or CR LF, whichever the tool that wrote the file used.
+    Reader reader(limit);
     int n = 0;
     for (qsizetype at = 0; at < text.size();) {
         ++n;
-        qsizetype stop = at;
-        while (stop < text.size() && text[stop] != '\n' && text[stop] != '\r')
-            ++stop;
-        QByteArray line = trimmed(text.mid(at, stop - at));
-        at = stop + (stop + 1 < text.size() && text[stop] == '\r' && text[stop + 1] == '\n' ? 2 : 1);
-        if (line.isEmpty())
-            continue;
-        if (endLine) {
-            const QString why = afterEnd(line);
-            if (!why.isEmpty())
-                return refuse(n, why);
-            continue;
-        }
-        if (line[0] == ctrlZ)
-            return refuse(n, tr("a Ctrl+Z (1Ah), which may only follow the end-of-file record (:00000001FF)"));
-        lastLine = n;
-        QByteArray rec, rest;
-        QString why = decode(line, rec);
-        if (!why.isEmpty()) {
-            // The end record with the Ctrl+Z straight after it, on the same line.
-            const qsizetype z = line.indexOf(ctrlZ);
-            if (z < 0 || !decode(trimmed(line.left(z)), rec).isEmpty() || rec[3] != 1)
-                return refuse(n, why);
-            rest = line.mid(z);
-        }
-        const auto *r = reinterpret_cast<const quint8 *>(rec.constData());
-        const int count = r[0];
-        const int type = r[3];
-        const quint64 offset = quint64(r[1]) << 8 | r[2];
-        const quint8 *data = r + 4;
-        static const int sizeOfType[] = {-1, 0, 2, 4, 2, 4};
-        static const char *const nameOfType[] = {
-            nullptr,
-            QT_TRANSLATE_NOOP("intelhex", "end of file"),
-            QT_TRANSLATE_NOOP("intelhex", "extended segment address"),
-            QT_TRANSLATE_NOOP("intelhex", "start segment address"),
-            QT_TRANSLATE_NOOP("intelhex", "extended linear address"),
-            QT_TRANSLATE_NOOP("intelhex", "start linear address"),
-        };
-        if (type > 5)
-            return refuse(n, tr("unknown record type %1").arg(twoDigits(type)));
-        if (type != 0 && count != sizeOfType[type]) {
-            const QString holds = count == 1 ? tr("1 data byte") : tr("%1 data bytes").arg(count);
-            const QString needs = sizeOfType[type] ? QString::number(sizeOfType[type]) : tr("none");
-            return refuse(n, tr("a record of type %1 (%2) holds %3, and that type needs %4")
-                                 .arg(twoDigits(type), tr(nameOfType[type]), holds, needs));
-        }
-        switch (type) {
-        case 0:
-            for (int i = 0; i < count; ++i) {
-                const quint64 address = base + offset + quint64(i);
-                if (address >= quint64(limit)) {
-                    out.tooLong = true;
-                    return refuse(n, tr("data at address %1h, beyond the %2 bytes of the largest chip")
-                                         .arg(hex(address))
-                                         .arg(limit));
-                }
-                const int a = int(address);
-                if (lineOf[a] && image[a] != char(data[i]))
-                    return refuse(n, tr("address %1h is given %2h here and %3h on line %4")
-                                         .arg(hex(a), hex(data[i]), hex(quint8(image[a])))
-                                         .arg(lineOf[a]));
-                image[a] = char(data[i]);
-                lineOf[a] = n;
-                length = std::max(length, a + 1);
-            }
-            break;
-        case 1:
-            endLine = n;
-            why = afterEnd(rest);
-            if (!why.isEmpty())
-                return refuse(n, why);
-            break;
-        case 2:
-            base = (quint64(data[0]) << 8 | data[1]) << 4;
-            break;
-        case 4:
-            base = (quint64(data[0]) << 8 | data[1]) << 16;
-            break;
-        default:  // 03, 05: where execution starts, which a chip's reset vector decides
-            break;
-        }
+        const QString why = reader.take(n, nextLine(text, at));
+        if (!why.isEmpty())
+            return reader.refusal(n, why);
     }
-    if (!lastLine)
-        return refuse(0, text.isEmpty() ? tr("the file is empty, and an Intel HEX file holds at least its "
-                                             "end-of-file record (:00000001FF)")
-                                        : tr("the file holds only white space, and an Intel HEX file holds at "
-                                             "least its end-of-file record (:00000001FF)"));
-    if (!endLine)
-        return refuse(lastLine, tr("the file ends after this line without an end-of-file record (:00000001FF)"));
-    out.bytes = image.left(length);
-    return out;
+    return reader.result(text.isEmpty());
 }
 
 QByteArray format(const QByteArray &bytes)

@@ -59,8 +59,8 @@ bool parseHex(const QString &text, int max, int *out)
     return true;
 }
 
-// Options to a board configuration; false (with the reason told) on anything malformed.
-bool configure(const QCommandLineParser &p, BoardConfig *cfg)
+// The chip in the socket, as --chip names it.
+bool readChip(const QCommandLineParser &p, BoardConfig *cfg)
 {
     const QString chip = p.value(QStringLiteral("chip"));
     auto preset = BoardConfig::forChip(chip);
@@ -69,8 +69,13 @@ bool configure(const QCommandLineParser &p, BoardConfig *cfg)
         return false;
     }
     *cfg = *preset;
-    const bool noChip = cfg->signature.isEmpty();
+    return true;
+}
 
+// --signature and --size change the chip, so an empty socket takes neither.
+bool readSignatureAndSize(const QCommandLineParser &p, BoardConfig *cfg)
+{
+    const bool noChip = cfg->signature.isEmpty();
     if (p.isSet(QStringLiteral("signature"))) {
         QString hex = p.value(QStringLiteral("signature"));
         hex.remove(QRegularExpression(QStringLiteral("[\\s:]")));
@@ -88,25 +93,33 @@ bool configure(const QCommandLineParser &p, BoardConfig *cfg)
             return false;
         }
     }
-    if (p.isSet(QStringLiteral("image"))) {
-        const QString name = p.value(QStringLiteral("image"));
-        QFile f(name);
-        if (!f.open(QIODevice::ReadOnly)) {
-            fail(QStringLiteral("the image %1 cannot be read: %2").arg(name, f.errorString()));
-            return false;
-        }
-        cfg->image = f.readAll();
-        if (cfg->image.size() > cfg->size) {
-            fail(QStringLiteral("the image %1 holds %2 bytes, more than the chip's %3")
-                     .arg(name)
-                     .arg(cfg->image.size())
-                     .arg(cfg->size));
-            return false;
-        }
-    }
-    cfg->paced = p.isSet(QStringLiteral("paced"));
-    cfg->programmingTime = p.isSet(QStringLiteral("programming-time"));
+    return true;
+}
 
+bool readImage(const QCommandLineParser &p, BoardConfig *cfg)
+{
+    if (!p.isSet(QStringLiteral("image")))
+        return true;
+    const QString name = p.value(QStringLiteral("image"));
+    QFile f(name);
+    if (!f.open(QIODevice::ReadOnly)) {
+        fail(QStringLiteral("the image %1 cannot be read: %2").arg(name, f.errorString()));
+        return false;
+    }
+    cfg->image = f.readAll();
+    if (cfg->image.size() > cfg->size) {
+        fail(QStringLiteral("the image %1 holds %2 bytes, more than the chip's %3")
+                 .arg(name)
+                 .arg(cfg->image.size())
+                 .arg(cfg->size));
+        return false;
+    }
+    return true;
+}
+
+// The faults counted in replies, and --late.
+bool readCounts(const QCommandLineParser &p, BoardConfig *cfg)
+{
     struct Count {
         const char *name;
         int min;
@@ -121,6 +134,12 @@ bool configure(const QCommandLineParser &p, BoardConfig *cfg)
             return false;
         }
     }
+    return true;
+}
+
+// The faults given as a byte, an address or a pair; --wrong-byte after the size is known.
+bool readFaultValues(const QCommandLineParser &p, BoardConfig *cfg)
+{
     if (p.isSet(QStringLiteral("stray-byte")) && !parseHex(p.value(QStringLiteral("stray-byte")), 0xFF, &cfg->strayByte)) {
         fail(QStringLiteral("--stray-byte takes one byte in hex, e.g. 55"));
         return false;
@@ -150,6 +169,16 @@ bool configure(const QCommandLineParser &p, BoardConfig *cfg)
     return true;
 }
 
+// Options to a board configuration; false (with the reason told) on anything malformed.
+bool configure(const QCommandLineParser &p, BoardConfig *cfg)
+{
+    if (!readChip(p, cfg) || !readSignatureAndSize(p, cfg) || !readImage(p, cfg))
+        return false;
+    cfg->paced = p.isSet(QStringLiteral("paced"));
+    cfg->programmingTime = p.isSet(QStringLiteral("programming-time"));
+    return readCounts(p, cfg) && readFaultValues(p, cfg);
+}
+
 bool saveMemory(const QString &name, const QByteArray &memory)
 {
     QSaveFile f(name);
@@ -160,15 +189,8 @@ bool saveMemory(const QString &name, const QByteArray &memory)
     return true;
 }
 
-}  // namespace
-
-int main(int argc, char *argv[])
+void describeOptions(QCommandLineParser &p)
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("voralith-board"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(VORALITH_VERSION_STRING));
-
-    QCommandLineParser p;
     p.setApplicationDescription(QStringLiteral(
         "Emulates the programmer board on a pseudo-terminal. Prints the device path on stdout once the board "
         "answers, then runs until SIGTERM or SIGINT (Ctrl+C).\n"
@@ -214,9 +236,16 @@ int main(int argc, char *argv[])
         {QStringLiteral("strict"), QStringLiteral("Exit with status 3 when any byte received was no command of the "
                                                   "board (they are always listed on exit).")},
     });
+}
+
+// The command line to a board configuration; false (with the reason told) when it is no good.
+// --help and --version end the program here.
+bool readArguments(const QCoreApplication &app, QCommandLineParser &p, BoardConfig *cfg)
+{
+    describeOptions(p);
     if (!p.parse(app.arguments())) {
         fail(p.errorText());
-        return 2;
+        return false;
     }
     if (p.isSet(QStringLiteral("help")))
         p.showHelp(0);
@@ -224,16 +253,17 @@ int main(int argc, char *argv[])
         p.showVersion();
     if (!p.positionalArguments().isEmpty()) {
         fail(QStringLiteral("unexpected argument \"%1\" (see --help)").arg(p.positionalArguments().first()));
-        return 2;
+        return false;
     }
-    BoardConfig cfg;
-    if (!configure(p, &cfg))
-        return 2;
+    return configure(p, cfg);
+}
 
-    // Signals arrive through a pipe so the exit runs in the event loop, not in a handler.
+// Signals arrive through a pipe so the exit runs in the event loop, not in a handler.
+bool catchSignals()
+{
     if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         fail(QStringLiteral("no signal pipe"));
-        return 1;
+        return false;
     }
     struct sigaction sa {};
     sa.sa_handler = onSignal;
@@ -241,38 +271,74 @@ int main(int argc, char *argv[])
     for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGUSR1})
         ::sigaction(sig, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    return true;
+}
 
-    std::unique_ptr<QFile> log;
-    if (p.isSet(QStringLiteral("log"))) {
-        log = std::make_unique<QFile>(p.value(QStringLiteral("log")));
-        if (!log->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-            fail(QStringLiteral("the log %1 cannot be written: %2").arg(log->fileName(), log->errorString()));
-            return 1;
+// --log: the file every received byte goes to, or none when it cannot be written.
+std::unique_ptr<QFile> openLog(const QString &name)
+{
+    auto log = std::make_unique<QFile>(name);
+    if (!log->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+        fail(QStringLiteral("the log %1 cannot be written: %2").arg(log->fileName(), log->errorString()));
+        return nullptr;
+    }
+    return log;
+}
+
+// The board served on its device from start() until a signal other than SIGUSR1 quits the
+// event loop; finish() then tells how the run ended.
+class Service {
+public:
+    Service(const BoardConfig &cfg, std::unique_ptr<QFile> log, const QString &link)
+        : m_log(std::move(log)), m_engine(std::make_shared<BoardEngine>(cfg)), m_server(m_engine),
+          m_signalNotifier(signalPipe[0], QSocketNotifier::Read), m_link(link)
+    {
+        if (m_log)
+            QObject::connect(&m_server, &PtyServer::received, &m_server,
+                             [this](const QByteArray &bytes) { m_log->write(bytes); });
+        QObject::connect(&m_server, &PtyServer::vanished, &m_server,
+                         [] { fail(QStringLiteral("the device has vanished, as asked (--vanish-after)")); });
+        m_idle.setInterval(5);
+        QObject::connect(&m_idle, &QTimer::timeout, &m_idle, [this] { tellWhenHealed(); });
+        QObject::connect(&m_signalNotifier, &QSocketNotifier::activated, &m_signalNotifier,
+                         [this] { takeSignals(); });
+    }
+
+    bool start()
+    {
+        if (Status s = m_server.start(m_link); !s) {
+            fail(s.message());
+            return false;
         }
+        // Only now: a command sent before the board is served would be lost.
+        std::printf("%s\n", qPrintable(m_server.path()));
+        std::fflush(stdout);
+        return true;
     }
 
-    auto engine = std::make_shared<BoardEngine>(cfg);
-    PtyServer server(engine);
-    if (log) {
-        QObject::connect(&server, &PtyServer::received, &app, [&log](const QByteArray &bytes) {
-            log->write(bytes);
-        });
+    // The exit status: 1 when --save failed, 3 under --strict when the host sent what is no command.
+    int finish(const QCommandLineParser &p)
+    {
+        m_server.stop();
+        if (p.isSet(QStringLiteral("save")) && !saveMemory(p.value(QStringLiteral("save")), m_engine->memory()))
+            return 1;
+        // A host that sends a byte the board does not know has a fault of its own: say so.
+        const QByteArray &unexpected = m_engine->unexpected();
+        if (!unexpected.isEmpty()) {
+            fail(QStringLiteral("%1 byte(s) received that are no command of the board: %2")
+                     .arg(unexpected.size())
+                     .arg(QString::fromLatin1(unexpected.left(64).toHex(' ').toUpper())));
+            if (p.isSet(QStringLiteral("strict")))
+                return 3;
+        }
+        return 0;
     }
-    QObject::connect(&server, &PtyServer::vanished, &app,
-                     [] { fail(QStringLiteral("the device has vanished, as asked (--vanish-after)")); });
+
+private:
     // SIGUSR1 ends the faults, as if the board were plugged back in; "healed" tells when,
     // once what was on its way has been sent.
-    QTimer idle;
-    idle.setInterval(5);
-    QObject::connect(&idle, &QTimer::timeout, &app, [&] {
-        if (engine->nextEventNs() >= 0)
-            return;
-        idle.stop();
-        std::printf("healed\n");
-        std::fflush(stdout);
-    });
-    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [&] {
+    void takeSignals()
+    {
         char c;
         bool quit = false;
         while (::read(signalPipe[0], &c, 1) > 0) {
@@ -280,36 +346,52 @@ int main(int argc, char *argv[])
                 quit = true;
                 continue;
             }
-            engine->heal();
-            if (!server.isServing() && !server.start(p.value(QStringLiteral("link"))))
+            m_engine->heal();
+            if (!m_server.isServing() && !m_server.start(m_link))
                 quit = true;
-            idle.start();
+            m_idle.start();
         }
         if (quit)
             QCoreApplication::quit();
-    });
-    if (Status s = server.start(p.value(QStringLiteral("link"))); !s) {
-        fail(s.message());
-        return 1;
     }
 
-    // Only now: a command sent before the board is served would be lost.
-    std::printf("%s\n", qPrintable(server.path()));
-    std::fflush(stdout);
+    void tellWhenHealed()
+    {
+        if (m_engine->nextEventNs() >= 0)
+            return;
+        m_idle.stop();
+        std::printf("healed\n");
+        std::fflush(stdout);
+    }
 
+    std::unique_ptr<QFile> m_log;
+    std::shared_ptr<BoardEngine> m_engine;
+    PtyServer m_server;
+    QTimer m_idle;
+    QSocketNotifier m_signalNotifier;
+    QString m_link;
+};
+
+}  // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("voralith-board"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VORALITH_VERSION_STRING));
+
+    QCommandLineParser p;
+    BoardConfig cfg;
+    if (!readArguments(app, p, &cfg))
+        return 2;
+    if (!catchSignals())
+        return 1;
+    std::unique_ptr<QFile> log;
+    if (p.isSet(QStringLiteral("log")) && !(log = openLog(p.value(QStringLiteral("log")))))
+        return 1;
+    Service service(cfg, std::move(log), p.value(QStringLiteral("link")));
+    if (!service.start())
+        return 1;
     app.exec();
-
-    server.stop();
-    if (p.isSet(QStringLiteral("save")) && !saveMemory(p.value(QStringLiteral("save")), engine->memory()))
-        return 1;
-    // A host that sends a byte the board does not know has a fault of its own: say so.
-    const QByteArray &unexpected = engine->unexpected();
-    if (!unexpected.isEmpty()) {
-        fail(QStringLiteral("%1 byte(s) received that are no command of the board: %2")
-                 .arg(unexpected.size())
-                 .arg(QString::fromLatin1(unexpected.left(64).toHex(' ').toUpper())));
-        if (p.isSet(QStringLiteral("strict")))
-            return 3;
-    }
-    return 0;
+    return service.finish(p);
 }
