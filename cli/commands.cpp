@@ -409,6 +409,9 @@ int Cli::list(const QString &path)
     Image image;
     if (int e = loadFile(path, &image); e != Success)
         return e;
+    // The start names the image and its sums; the rows are for a person.
+    if (m_r.json())
+        return Success;
     QString rows = QString::fromLatin1(listing::format(image.bytes));
     rows.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     if (rows.endsWith(QLatin1Char('\n')))
