@@ -143,8 +143,10 @@ void Cli::record(const Outcome &o, int status, const JsonLine &extra)
                                                        : QStringLiteral("failed");
     JsonLine line = resultHead(result, status, o);
     if (!o.ok()) {
+        // A link failure gives the address where the operation stopped.
+        const int address = o.address >= 0 ? o.address : o.failure.address;
         line.add("step", jsonStep(o.step))
-            .add("address", o.address >= 0 ? QJsonValue(jsonHex(o.address)) : QJsonValue())
+            .add("address", address >= 0 ? QJsonValue(jsonHex(address)) : QJsonValue())
             .add("message", wording::text(o, Audience::Shell).replace(QLatin1String("\r\n"), QLatin1String("\n")));
         if (o.kind == Outcome::Difference || o.kind == Outcome::WrongByte)
             line.add("expected", jsonHex(o.expected, 2)).add("read", jsonHex(o.read, 2));
