@@ -469,6 +469,8 @@ private slots:
                                           << "Read stopped by the user at address";
         QTest::newRow("SIGTERM in a read") << QStringList{"read", "out.bin"} << QByteArray("Read...\n") << SIGTERM
                                            << 143 << "Read stopped by the user at address";
+        QTest::newRow("Ctrl+C in a read, --json") << QStringList{"--json", "read", "out.bin"} << QByteArray("Read...\n")
+                                                  << SIGINT << 130 << "Read stopped by the user at address";
         QTest::newRow("Ctrl+C at the question") << QStringList{"write", "in.bin"} << QByteArray("[y/N] ") << SIGINT
                                                 << 130 << "Nothing was changed.";
     }
@@ -495,6 +497,11 @@ private slots:
         QFETCH(QString, told);
         QVERIFY2(err.contains(told.toLocal8Bit()), err.constData());
         QVERIFY(!QFile::exists(dir.filePath("out.bin")));
+        if (args.contains("--json")) {  // the summary last, with the status of the stop
+            const QJsonObject last = QJsonDocument::fromJson(p.readAllStandardOutput().trimmed().split('\n').last()).object();
+            QCOMPARE(last.value("event"), "summary");
+            QCOMPARE(last.value("status"), 130);
+        }
         const Run again = cli(dir.path(), {"--port", b.path, "identify"});
         QVERIFY2(again.code == 0, qPrintable(again.err));
     }
