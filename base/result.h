@@ -25,6 +25,7 @@ struct Failure {
     // erase as each front end gives it, so it is said where the failure is shown.
     bool halfWritten = false;
     int port = 0;  // NoSuchPort, PortInUse: the port number
+    int address = -1;  // where an operation on the chip stopped; -1 when none applies
     QString text() const { return message + hint; }
 };
 

@@ -7,6 +7,7 @@
 #include "checksums.h"
 #include "image.h"
 #include "options.h"
+#include "records.h"
 #include "wholechip.h"
 #include "wording.h"
 #include "seriallink.h"
@@ -15,6 +16,7 @@
 #include "workfolder.h"
 
 #include <QCommandLineParser>
+#include <QElapsedTimer>
 #include <optional>
 #include <span>
 
@@ -47,7 +49,7 @@ QString commandsHelp();
 
 class Cli {
 public:
-    Cli(const QCommandLineParser &p, const Options &o, Terminal &t) : m_p(p), m_o(o), m_t(t) {}
+    Cli(const QCommandLineParser &p, const Options &o, Terminal &t, Records &r) : m_p(p), m_o(o), m_t(t), m_r(r) {}
     // The options every command takes checked, the port set up if the command needs it, and
     // the command run; its exit status.
     int run(const Command &command, const QString &argument);
@@ -72,10 +74,12 @@ private:
     int setUpPort();
     int openAndIdentify(const ChipInfo **chip);
     // Each step shown by its name as it starts; `maximum`, when given, is its bar's end.
+    // With --json each step's start and progress are told too.
     ProgressFor steps(double maximum = 0)
     {
         return [this, maximum](Step step) {
-            const Progress bar = m_t.step(stepName(step));
+            stepStarts(step);
+            const Progress bar = m_r.progress(site(), m_round, step, m_t.step(stepName(step)));
             if (maximum > 0)
                 bar.maximum(maximum);
             return bar;
@@ -83,6 +87,29 @@ private:
     }
     // Tells an outcome: its result, or why it failed; the exit status it gives.
     int report(const Outcome &o);
+
+    // --json and --log: the command's start (once, with the image it was given when there is
+    // one), a step that starts, and the result of the round in hand.
+    QString site() const { return m_link.portName(); }
+    void begin(const JsonLine &image = {});
+    void stepStarts(Step step)
+    {
+        m_step = step;
+        m_r.step(site(), m_round, step);
+    }
+    void record(const Outcome &o, int status, const JsonLine &extra = {});
+    // A round that ended with no outcome (a refused file, a port that would not open, a
+    // question not asked): its result from what was told.
+    void recordFailure(int status);
+    JsonLine resultHead(const QString &result, int status, const Outcome &o) const;
+    void newRound(int round)
+    {
+        m_round = round;
+        m_roundTime.start();
+        m_recorded = false;
+        m_step.reset();
+        m_id = Outcome();
+    }
     // The format --format gives (checked to be bin or hex before any command runs).
     std::optional<ImageFormat> givenFormat() const
     {
@@ -126,7 +153,16 @@ private:
     const QCommandLineParser &m_p;
     const Options &m_o;
     Terminal &m_t;
+    Records &m_r;
     BoardSession m_session{WorkFolder::defaultLocation()};
     SerialLink &m_link = m_session.link();
     const ChipInfo *m_wanted = nullptr;
+    const Command *m_command = nullptr;
+    bool m_deviceCommand = false;  // one that works on a chip: it gives results
+    int m_round = 1;
+    QElapsedTimer m_roundTime;
+    bool m_recorded = false;
+    bool m_logFailed = false;
+    std::optional<Step> m_step;  // the step in hand
+    Outcome m_id;                // the round's identification
 };

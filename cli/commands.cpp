@@ -9,6 +9,8 @@
 #include "portmap.h"
 #include "wording.h"
 
+#include <algorithm>
+
 namespace {
 
 const Command kCommands[] = {
@@ -78,11 +80,101 @@ int Cli::run(const Command &command, const QString &argument)
         m_t.failure(QStringLiteral("--format takes bin or hex, not \"%1\".").arg(m_p.value(m_o.format)));
         return Usage;
     }
+    const QString name = QString::fromLatin1(command.name);
+    m_command = &command;
+    m_deviceCommand = command.needsPort && name != QLatin1String("ports");
+    if (m_p.isSet(m_o.log) && !m_deviceCommand) {
+        m_t.failure(QStringLiteral("voralith-cli: --log is for the commands that work on a chip, not %1.").arg(name));
+        return Usage;
+    }
     if (command.needsPort) {
         if (int e = setUpPort(); e != Success)
             return e;
     }
-    return command.run(*this, argument);
+    // No chip is worked on without its record: a log that cannot be opened stops the
+    // command before anything is sent.
+    if (m_p.isSet(m_o.log)) {
+        if (const QString why = m_r.openLog(m_p.value(m_o.log)); !why.isEmpty()) {
+            m_t.failure(QStringLiteral("voralith-cli: the log %1 cannot be opened: %2.").arg(m_p.value(m_o.log), why));
+            return Usage;
+        }
+    }
+    newRound(1);
+    // A command given an image starts once it has loaded it, to name it.
+    if (!command.argument || QLatin1String(command.argument) != QLatin1String("FILE") || name == QLatin1String("read"))
+        begin();
+    int status = command.run(*this, argument);
+    if (m_deviceCommand && !m_recorded && status != Success)
+        recordFailure(status);
+    return m_logFailed ? std::max(status, int(Usage)) : status;
+}
+
+void Cli::begin(const JsonLine &image)
+{
+    QStringList sites;
+    if (m_deviceCommand || (m_command->needsPort && m_p.isSet(m_o.port)))
+        sites << site();
+    m_r.start(QString::fromLatin1(m_command->name), sites, image);
+}
+
+JsonLine Cli::resultHead(const QString &result, int status, const Outcome &o) const
+{
+    const QByteArray signature = o.signature.isEmpty() ? m_id.signature : o.signature;
+    const ChipInfo *chip = o.chip ? o.chip : m_id.chip;
+    return JsonLine()
+        .add("site", site())
+        .add("round", m_round)
+        .add("command", QString::fromLatin1(m_command->name))
+        .add("result", result)
+        .add("status", status)
+        .add("signature", signature.size() == 3 ? QJsonValue(QString::fromLatin1(signature.toHex().toUpper()))
+                                                : QJsonValue())
+        .add("chip", chip ? QJsonValue(QStringLiteral("AT") + QLatin1String(chip->name)) : QJsonValue())
+        .add("duration_ms", m_roundTime.elapsed());
+}
+
+void Cli::record(const Outcome &o, int status, const JsonLine &extra)
+{
+    if (m_recorded)
+        return;
+    m_recorded = true;
+    const QString result = o.ok() ? QStringLiteral("passed")
+                           : o.kind == Outcome::NoChip ? QStringLiteral("empty")
+                                                       : QStringLiteral("failed");
+    JsonLine line = resultHead(result, status, o);
+    if (!o.ok()) {
+        // A link failure gives the address where the operation stopped.
+        const int address = o.address >= 0 ? o.address : o.failure.address;
+        line.add("step", jsonStep(o.step))
+            .add("address", address >= 0 ? QJsonValue(jsonHex(address)) : QJsonValue())
+            .add("message", wording::text(o, Audience::Shell).replace(QLatin1String("\r\n"), QLatin1String("\n")));
+        if (o.kind == Outcome::Difference || o.kind == Outcome::WrongByte)
+            line.add("expected", jsonHex(o.expected, 2)).add("read", jsonHex(o.read, 2));
+    }
+    line.append(extra);
+    if (const QString why = m_r.result(line, result); !why.isEmpty()) {
+        m_logFailed = true;
+        m_t.failure(QStringLiteral("voralith-cli: the log %1 cannot be written: %2. No more chips are worked on "
+                                   "without their record.")
+                        .arg(m_p.value(m_o.log), why));
+    }
+}
+
+void Cli::recordFailure(int status)
+{
+    begin();
+    Outcome none;
+    none.kind = Outcome::LinkFailure;
+    none.step = m_step.value_or(Step::Identify);
+    JsonLine line = resultHead(QStringLiteral("failed"), status, none);
+    line.add("step", m_step ? QJsonValue(jsonStep(*m_step)) : QJsonValue())
+        .add("address", QJsonValue())
+        .add("message", QString(m_t.lastFailure()).replace(QLatin1String("\r\n"), QLatin1String("\n")));
+    m_recorded = true;
+    if (const QString why = m_r.result(line, QStringLiteral("failed")); !why.isEmpty()) {
+        m_logFailed = true;
+        m_t.failure(QStringLiteral("voralith-cli: the log %1 cannot be written: %2.").arg(m_p.value(m_o.log), why));
+    }
 }
 
 int Cli::setUpPort()
@@ -137,6 +229,7 @@ int Cli::report(const Outcome &o)
 {
     const QString text = wording::text(o, Audience::Shell);
     const int status = exitFor(o);
+    record(o, status == NoBoard && stopped() ? int(Usage) : status);
     if (status == Success) {
         if (!text.isEmpty())
             m_t.result(text);
@@ -153,10 +246,11 @@ int Cli::openAndIdentify(const ChipInfo **chip)
     if (Status s = m_session.open(); !s)
         return boardFailure(wording::failure(s.failure(), Audience::Shell));
     tellUnfinishedChanges();
-    const Outcome id = m_session.identify(m_wanted);
-    if (!id.ok())
-        return report(id);
-    *chip = id.chip;
+    stepStarts(Step::Identify);
+    m_id = m_session.identify(m_wanted);
+    if (!m_id.ok())
+        return report(m_id);
+    *chip = m_id.chip;
     return Success;
 }
 
@@ -164,9 +258,12 @@ int Cli::loadFile(const QString &path, Image *image)
 {
     const std::optional<ImageFormat> format = givenFormat();
     auto loaded = format ? loadImage(path, *format) : loadImage(path);
-    if (!loaded)
+    if (!loaded) {
+        begin();
         return fileFailure(loaded.message());
+    }
     *image = loaded.value();
+    begin(imageObject(path, image->bytes));
     return Success;
 }
 
@@ -195,6 +292,10 @@ bool Cli::confirm(const QString &title, const QString &explanation)
 {
     if (m_p.isSet(m_o.yes))
         return true;
+    if (m_r.json()) {
+        m_t.failure(QStringLiteral("Nothing was changed: --json asks no question. Give --yes to go on."));
+        return false;
+    }
     if (m_t.ask(title + QStringLiteral(": ") + confirmationText(explanation)))
         return true;
     m_t.failure(QStringLiteral("Nothing was changed. Give --yes to go on without the question."));
@@ -206,6 +307,7 @@ int Cli::identify()
     const ChipInfo *chip = nullptr;
     if (int e = openAndIdentify(&chip); e != Success)
         return e;
+    record(m_id, Success);
     m_t.result(QString::fromLatin1(chip->signature) + QLatin1Char('\n') + QString::fromLatin1(chip->caption));
     return Success;
 }
@@ -220,6 +322,9 @@ int Cli::blank()
 
 int Cli::read(const QString &path)
 {
+    if (m_r.json() && isStandardOutput(path))
+        return fileFailure(QStringLiteral("voralith-cli: with --json standard output carries only JSON; read into a "
+                                          "file."));
     // A file that cannot be written is told before the chip is read, not after.
     if (Status s = checkOutput(path); !s)
         return fileFailure(s.message());
@@ -240,6 +345,7 @@ int Cli::read(const QString &path)
     }
     if (Status s = saveImage(Image{read.data, QString(), format}, path, format); !s)
         return fileFailure(s.message());
+    record(read, Success, JsonLine().add("file", path).append(sumsFields(read.data)));
     printSums(path, read.data);
     return Success;
 }
@@ -279,6 +385,7 @@ int Cli::erase()
         return e;
     if (!confirm(QStringLiteral("Erase Chip")))
         return Usage;
+    stepStarts(Step::Erase);
     return report(m_session.erase());
 }
 
@@ -295,6 +402,7 @@ int Cli::lock(const QString &text)
         return e;
     if (!confirm(QStringLiteral("Program lock bits 1 to %1").arg(bits), lockBitsExplanation(bits)))
         return Usage;
+    stepStarts(Step::Lock);
     return report(m_session.lock(bits));
 }
 
@@ -303,6 +411,9 @@ int Cli::list(const QString &path)
     Image image;
     if (int e = loadFile(path, &image); e != Success)
         return e;
+    // The start names the image and its sums; the rows are for a person.
+    if (m_r.json())
+        return Success;
     QString rows = QString::fromLatin1(listing::format(image.bytes));
     rows.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     if (rows.endsWith(QLatin1Char('\n')))

@@ -103,7 +103,8 @@ const Command *pickCommand(const QCommandLineParser &p, Terminal &t)
 
 // The command named on the command line, with its checks; `stop` is set to stop it while
 // it runs.
-int runCommand(const QCommandLineParser &p, const Options &o, bool parsed, Terminal &t, std::function<void()> &stop)
+int runCommand(const QCommandLineParser &p, const Options &o, bool parsed, Terminal &t, Records &r,
+               std::function<void()> &stop)
 {
     if (parsed && p.isSet(o.help)) {
         t.print(helpText(p));
@@ -120,7 +121,7 @@ int runCommand(const QCommandLineParser &p, const Options &o, bool parsed, Termi
     const Command *command = pickCommand(p, t);
     if (!command)
         return Usage;
-    Cli cli(p, o, t);
+    Cli cli(p, o, t, r);
     stop = [&cli] { cli.stop(); };
     const int status = cli.run(*command, p.positionalArguments().value(1));
     stop = [] {};
@@ -155,18 +156,25 @@ int main(int argc, char **argv)
     p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     p.setApplicationDescription(
         QStringLiteral("Drives the programmer board of AT89C51/AT89C52 flash microcontrollers.\n\n") + commandsHelp());
-    p.addOptions({o.help, o.version, o.port, o.com, o.yes, o.quiet, o.format, o.chip, o.noErase, o.repeat, o.probe});
+    p.addOptions({o.help, o.version, o.port, o.com, o.yes, o.quiet, o.format, o.chip, o.noErase, o.repeat, o.json, o.log,
+                  o.probe});
     p.addPositionalArgument(QStringLiteral("COMMAND"), QStringLiteral("One of the commands above, with its argument."),
                             QStringLiteral("COMMAND [ARGUMENT]"));
 
     const bool parsed = p.parse(app.arguments());
-    Terminal t(parsed && p.isSet(o.quiet));
+    // A refused argument is told in JSON too when --json came before it.
+    const bool json = parsed ? p.isSet(o.json) : app.arguments().contains(QStringLiteral("--json"));
+    Terminal t(parsed && p.isSet(o.quiet), json);
+    Records r(t, json);
     std::function<void()> stop = [] {};
     stopsignals::install([&stop] { stop(); });
     t.setOnBroken([&stop] { stop(); });
     int status = undecodableArgument(argc, argv, app.arguments(), t);
     if (status == Success)
-        status = runCommand(p, o, parsed, t, stop);
+        status = runCommand(p, o, parsed, t, r, stop);
+    // The summary is the last line, whatever ended the command.
+    status = exitStatus(status, t);
+    r.summary(status);
     t.finish();
     return exitStatus(status, t);
 }

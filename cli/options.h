@@ -28,6 +28,13 @@ struct Options {
     QCommandLineOption repeat{QStringLiteral("repeat"),
                               QStringLiteral("program: one chip after another. After each, Enter programs the next; "
                                              "q or the end of input stops.")};
+    QCommandLineOption json{QStringLiteral("json"),
+                            QStringLiteral("Standard output carries only JSON lines, one object a line (see the "
+                                           "README); no question is asked, so a change needs --yes.")};
+    QCommandLineOption log{QStringLiteral("log"),
+                           QStringLiteral("Append a JSON line for every chip to FILE, on the disk before the next "
+                                          "chip starts."),
+                           QStringLiteral("FILE")};
     QCommandLineOption probe{QStringLiteral("probe"),
                              QStringLiteral("ports: also identify a board on each port you may open (this sends bytes "
                                             "to the device).")};

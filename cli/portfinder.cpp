@@ -16,7 +16,8 @@ bool leadsTo(const QString &name, const SerialDevice &d)
 }
 
 // A held port is never probed: bytes sent to it reach the program that holds it too.
-QString probeBoard(const SerialDevice &d)
+// `id` gets what the board answered, when it was asked.
+QString probeBoard(const SerialDevice &d, IdentifyOutcome *id)
 {
     if (!d.mayOpen)
         return QStringLiteral("not probed (you may not open it)");
@@ -29,12 +30,12 @@ QString probeBoard(const SerialDevice &d)
     if (Status s = link.open(); !s)
         return s.message().section(QLatin1Char('\n'), 0, 0);
     BoardCommands commands(link);
-    const IdentifyOutcome id = identifyDevice(commands);
+    *id = identifyDevice(commands);
     QString why;
-    if (id.failure)
-        return id.failure->message;
-    if (checkChip(id, nullptr, &why) == ChipCheck::Fine)
-        return QString::fromLatin1(id.chip->signature) + QStringLiteral(", ") + QString::fromLatin1(id.chip->caption);
+    if (id->failure)
+        return id->failure->message;
+    if (checkChip(*id, nullptr, &why) == ChipCheck::Fine)
+        return QString::fromLatin1(id->chip->signature) + QStringLiteral(", ") + QString::fromLatin1(id->chip->caption);
     return why;
 }
 
@@ -64,9 +65,32 @@ QString deviceText(const SerialDevice &d, const QMap<int, QString> &coms, bool p
                                "again")
                     .arg(d.group);
     text += d.heldBy.isEmpty() ? QStringLiteral("\n  held: no") : QStringLiteral("\n  held: yes, by %1").arg(d.heldBy);
-    if (probe)
-        text += QStringLiteral("\n  board: ") + probeBoard(d);
+    if (probe) {
+        IdentifyOutcome id;
+        text += QStringLiteral("\n  board: ") + probeBoard(d, &id);
+    }
     return text;
+}
+
+// The device as a JSON line's fields; with `probe`, the signature and chip the board gave.
+JsonLine deviceFields(const SerialDevice &d, bool probe)
+{
+    const QString device = d.device.isEmpty() ? d.path : d.device;
+    JsonLine fields;
+    fields.add("device", device)
+        .add("stable_name", d.path != device ? QJsonValue(d.path) : QJsonValue())
+        .add("may_open", d.mayOpen)
+        .add("held_by", d.heldBy.isEmpty() ? QJsonValue() : QJsonValue(d.heldBy));
+    if (probe) {
+        IdentifyOutcome id;
+        if (!d.device.isEmpty())
+            probeBoard(d, &id);
+        const bool answered = !id.failure && id.reply.size() == 3;
+        fields.add("signature", answered ? QJsonValue(QString::fromLatin1(id.reply.toHex().toUpper())) : QJsonValue())
+            .add("chip", answered && id.chip ? QJsonValue(QStringLiteral("AT") + QLatin1String(id.chip->name))
+                                             : QJsonValue());
+    }
+    return fields;
 }
 
 }  // namespace
@@ -97,6 +121,11 @@ int Cli::ports()
     // With --port, only that device.
     if (m_p.isSet(m_o.port))
         devices.removeIf([&](const SerialDevice &d) { return !leadsTo(given, d); });
+    if (m_r.json()) {
+        for (const SerialDevice &d : devices)
+            m_r.event("port", deviceFields(d, m_p.isSet(m_o.probe)));
+        return Success;
+    }
     if (devices.isEmpty()) {
         m_t.result(QStringLiteral("No serial devices were found."));
         return Success;

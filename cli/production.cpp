@@ -26,12 +26,15 @@ int Cli::programChips(const QString &path, const Image &image)
     BoardSession::ProgramOptions options;
     options.erase = !m_p.isSet(m_o.noErase);
     options.wanted = m_wanted;
-    int programmed = 0, failed = 0, worst = Success;
+    int programmed = 0, failed = 0, worst = Success, attempts = 0;
     for (;;) {
         const int number = programmed + failed + 1;
+        // Each attempt is a round of its own, an empty socket too.
+        newRound(++attempts);
         const QString chipLabel = repeat ? QStringLiteral("Chip %1: ").arg(number) : QString();
         const Outcome outcome = programChip(image, options);
         if (outcome.kind == Outcome::NoteRefused) {
+            record(outcome, Usage);
             // Nothing was sent, and no chip can be programmed without its note.
             m_t.failure(chipLabel + wording::text(outcome, Audience::Shell));
             if (!repeat)
@@ -41,18 +44,28 @@ int Cli::programChips(const QString &path, const Image &image)
             break;
         }
         if (outcome.ok()) {
+            record(outcome, Success);
             ++programmed;
             m_t.result(chipLabel + wording::text(outcome, Audience::Shell));
             printSums(path, image.bytes);
         } else if (repeat && outcome.kind == Outcome::NoChip) {
+            // With --repeat an empty socket is no failure: the next chip is awaited.
+            record(outcome, Success);
             m_t.failure(wording::text(outcome, Audience::Shell));
         } else {
             ++failed;
-            worst = std::max(worst, stopped() ? int(Usage) : exitFor(outcome));
+            const int status = stopped() ? int(Usage) : exitFor(outcome);
+            record(outcome, status);
+            worst = std::max(worst, status);
             m_t.failure(chipLabel + wording::text(outcome, Audience::Shell));
         }
         if (!repeat)
             return worst;
+        // The record of this chip is not on the disk: no next chip.
+        if (m_logFailed) {
+            worst = std::max(worst, int(Usage));
+            break;
+        }
         if (stopped() || !nextChip())
             break;
     }

@@ -36,8 +36,8 @@ struct Terminal::Bar {
     bool open = true;
 };
 
-Terminal::Terminal(bool quiet)
-    : m_quiet(quiet), m_barsOnTerminal(isatty(STDERR_FILENO)), m_typed(isatty(STDIN_FILENO))
+Terminal::Terminal(bool quiet, bool json)
+    : m_quiet(quiet), m_json(json), m_barsOnTerminal(!json && isatty(STDERR_FILENO)), m_typed(isatty(STDIN_FILENO))
 {
 }
 
@@ -95,7 +95,7 @@ void Terminal::result(const QString &text)
     endBar();
     if (m_quiet)
         return;
-    put(stdout, forTerminal(text + QLatin1Char('\n')));
+    put(m_json ? stderr : stdout, forTerminal(text + QLatin1Char('\n')));
 }
 
 void Terminal::print(const QString &text)
@@ -106,6 +106,7 @@ void Terminal::print(const QString &text)
 void Terminal::failure(const QString &text)
 {
     endBar();
+    m_lastFailure = text;
     put(stderr, forTerminal(text + QLatin1Char('\n')));
 }
 

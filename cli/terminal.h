@@ -14,11 +14,17 @@
 
 class Terminal {
 public:
-    explicit Terminal(bool quiet);
+    // `json`: standard output carries only the JSON lines (line()); results go to standard
+    // error, and steps are plain lines there, never bars.
+    Terminal(bool quiet, bool json = false);
     ~Terminal();
 
     void result(const QString &text);
     void failure(const QString &text);
+    // The last failure told (a JSON result says it too).
+    const QString &lastFailure() const { return m_lastFailure; }
+    // One JSON line on standard output, --quiet or not.
+    bool line(const QByteArray &json) { return put(stdout, json); }
     // A result told on standard error, when standard output carries data.
     void note(const QString &text);
     // Text on standard output as it is, --quiet or not (the help, the version).
@@ -50,6 +56,8 @@ private:
     bool put(std::FILE *stream, const QByteArray &bytes);
     void fail(std::FILE *stream, int error);
     bool m_quiet;
+    bool m_json;
+    QString m_lastFailure;
     bool m_barsOnTerminal;
     bool m_typed;
     bool m_outBroken = false;

@@ -32,6 +32,10 @@ _voralith_cli()
             COMPREPLY=($(compgen -W '89c51 89c52' -- "$cur"))
             return
             ;;
+        --log)
+            _filedir
+            return
+            ;;
         --help | --version)
             return
             ;;
@@ -42,7 +46,7 @@ _voralith_cli()
     local i command='' args=0
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            --port | --com | --format | --chip) ((i++)) ;;
+            --port | --com | --format | --chip | --log) ((i++)) ;;
             -*) ;;
             *) if [[ $command ]]; then ((args++)); else command=${words[i]}; fi ;;
         esac
@@ -50,7 +54,7 @@ _voralith_cli()
 
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W '--port --com --yes --quiet --format --chip --no-erase
-            --repeat --probe --help --version' -- "$cur"))
+            --repeat --json --log --probe --help --version' -- "$cur"))
         return
     fi
     if [[ ! $command ]]; then

@@ -65,6 +65,7 @@ Failure fail(BoardCommands &board, const char *operation, int address, const Fai
     Failure f = operationFailure(QObject::tr(operation), address, why, board.link().portName(),
                                  consequenceOf(operation, why));
     f.halfWritten = QLatin1String(operation) == QLatin1String("Write");
+    f.address = address;
     return f;
 }
 }  // namespace

@@ -9,6 +9,8 @@
 #include "ops/faults.h"
 
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QDir>
@@ -467,6 +469,8 @@ private slots:
                                           << "Read stopped by the user at address";
         QTest::newRow("SIGTERM in a read") << QStringList{"read", "out.bin"} << QByteArray("Read...\n") << SIGTERM
                                            << 143 << "Read stopped by the user at address";
+        QTest::newRow("Ctrl+C in a read, --json") << QStringList{"--json", "read", "out.bin"} << QByteArray("Read...\n")
+                                                  << SIGINT << 130 << "Read stopped by the user at address";
         QTest::newRow("Ctrl+C at the question") << QStringList{"write", "in.bin"} << QByteArray("[y/N] ") << SIGINT
                                                 << 130 << "Nothing was changed.";
     }
@@ -493,6 +497,11 @@ private slots:
         QFETCH(QString, told);
         QVERIFY2(err.contains(told.toLocal8Bit()), err.constData());
         QVERIFY(!QFile::exists(dir.filePath("out.bin")));
+        if (args.contains("--json")) {  // the summary last, with the status of the stop
+            const QJsonObject last = QJsonDocument::fromJson(p.readAllStandardOutput().trimmed().split('\n').last()).object();
+            QCOMPARE(last.value("event"), "summary");
+            QCOMPARE(last.value("status"), 130);
+        }
         const Run again = cli(dir.path(), {"--port", b.path, "identify"});
         QVERIFY2(again.code == 0, qPrintable(again.err));
     }
@@ -546,6 +555,120 @@ private slots:
         tty.close();
         const Run again = cli(dir.path(), QStringList{"--port", other} + args);
         QVERIFY2(again.code == 0 && QRegularExpression(after).match(again.out).hasMatch(), qPrintable(again.err));
+    }
+
+    // --json: standard output is JSON lines only, each with its event and time, the summary
+    // last whatever ended the command; "event.key=value" checks the first line of that event
+    // (the summary: the last line).
+    void json_data()
+    {
+        QTest::addColumn<QStringList>("board");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("events");  // progress lines left out
+        QTest::addColumn<QStringList>("checks");
+        const QStringList passed{"result.result=passed", "result.status=0", "result.signature=1E52FF",
+                                 "result.chip=AT89C52", "result.round=1", "summary.passed=1", "summary.status=0"};
+        QTest::newRow("identify") << QStringList() << QStringList{"identify"} << 0 << "start step result summary"
+                                  << passed + QStringList{"result.command=identify", "start.command=identify"};
+        QTest::newRow("program") << QStringList() << QStringList{"--yes", "program", "in.bin"} << 0
+                                 << "start step step step step step result summary"
+                                 << passed + QStringList{"start.image.crc32=A4EAD1C8", "start.image.sum=7F80",
+                                                         "start.image.length=256", "step.step=identify"};
+        QTest::newRow("verify, a difference")
+            << QStringList{"--chip", "89c51"} << QStringList{"verify", "in.bin"} << 1 << "start step step result summary"
+            << QStringList{"result.result=failed", "result.status=1", "result.step=verify", "result.address=0",
+                           "result.expected=01", "result.read=FF", "result.message=It isn't the same : 0 h expexted 1h read FFh",
+                           "result.chip=AT89C51", "summary.failed=1", "summary.status=1"};
+        QTest::newRow("a silent board")
+            << QStringList{"--silent-after", "5"} << QStringList{"read", "out.bin"} << 3 << "start step step result summary"
+            << QStringList{"result.result=failed", "result.status=3", "result.step=read", "result.address=2",
+                           "result.signature=1E52FF", "summary.status=3"};
+        QTest::newRow("an empty socket, --repeat")
+            << QStringList{"--chip", "none"} << QStringList{"--yes", "--repeat", "program", "in.bin"} << 0
+            << "start step result summary"
+            << QStringList{"result.result=empty", "result.signature=FFFFFF", "result.chip=null", "summary.empty=1",
+                           "summary.rounds=1", "summary.status=0"};
+        QTest::newRow("a refused argument") << QStringList() << QStringList{"--com", "256", "identify"} << 2 << "summary"
+                                            << QStringList{"summary.rounds=0", "summary.status=2"};
+        QTest::newRow("a question without --yes")
+            << QStringList() << QStringList{"erase"} << 2 << "start step result summary"
+            << QStringList{"result.result=failed", "result.status=2", "result.step=identify", "result.address=null",
+                           "result.message=Nothing was changed: --json asks no question. Give --yes to go on.",
+                           "summary.status=2"};
+    }
+    void json()
+    {
+        QFETCH(QStringList, board);
+        QFETCH(QStringList, args);
+        QTemporaryDir dir;
+        writeFile(dir.filePath("in.bin"), pattern(256));
+        BoardTool b(board);
+        const Run run = cli(dir.path(), QStringList{"--json", "--port", b.path} + args);
+        QTEST(run.code, "code");
+        QStringList events;
+        QMap<QString, QJsonObject> first;
+        for (const QString &line : run.out.split('\n', Qt::SkipEmptyParts)) {
+            const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
+            QVERIFY2(QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d$")
+                         .match(o.value("time").toString()).hasMatch(), qPrintable(line));
+            const QString event = o.value("event").toString();
+            if (event != "progress")
+                events << event;
+            if (!first.contains(event) || event == "summary")
+                first.insert(event, o);
+        }
+        QTEST(events.join(' '), "events");
+        QFETCH(QStringList, checks);
+        for (const QString &check : checks) {
+            const QStringList path = check.section('=', 0, 0).split('.');
+            QJsonValue v = first.value(path.first());
+            for (const QString &key : path.mid(1))
+                v = v.toObject().value(key);
+            QVERIFY2(!v.isUndefined(), qPrintable(check));
+            const QString got = v.isNull() ? "null" : v.isString() ? v.toString() : QString::number(v.toInteger());
+            QCOMPARE(got, check.section('=', 1));
+        }
+    }
+
+    // --log: a line for every chip, appended; a log that cannot be opened sends nothing; one
+    // that cannot be written stops before the next chip; two writers tear no line.
+    void log()
+    {
+        QTemporaryDir dir;
+        writeFile(dir.filePath("in.bin"), "ABC");
+        const QString log = dir.filePath("chips.log");
+        BoardTool b({"--log", dir.filePath("wire")});
+        QCOMPARE(cli(dir.path(), {"--port", b.path, "--log", dir.filePath("no/chips.log"), "--yes", "erase"}).code, 2);
+        QCOMPARE(readAll(dir.filePath("wire")), QByteArray());
+        const Run full = cli(dir.path(), {"--port", b.path, "--log", "/dev/full", "--yes", "--repeat", "program", "in.bin"},
+                             "\n\n");
+        QCOMPARE(full.code, 2);
+        QVERIFY2(full.err.contains("the log /dev/full cannot be written: No space left on device."), qPrintable(full.err));
+        QCOMPARE(full.out.count("programmed and verified"), 1);
+
+        QCOMPARE(cli(dir.path(), {"--port", b.path, "--log", log, "--yes", "program", "in.bin"}).code, 0);
+        const QJsonObject o = QJsonDocument::fromJson(readAll(log)).object();
+        QCOMPARE(o.keys(), (QStringList{"chip", "command", "duration_ms", "event", "image", "result", "round", "run",
+                                        "signature", "site", "status", "time"}));
+        QCOMPARE(o.value("image").toObject().value("crc32").toString(), "A3830348");
+        QCOMPARE(readAll(log).count('\n'), 1);
+
+        // Two runs of three chips each, on two boards, into one log at once.
+        BoardTool other({});
+        QProcess runs[2];
+        for (int i = 0; i < 2; ++i) {
+            runs[i].start(QStringLiteral(VORALITH_CLI_PATH), {"--port", i ? other.path : b.path, "--log", log, "--yes",
+                                                              "--repeat", "program", dir.filePath("in.bin")});
+            runs[i].write("\n\n");
+            runs[i].closeWriteChannel();
+        }
+        for (QProcess &p : runs)
+            QVERIFY(p.waitForFinished(30000) && p.exitCode() == 0);
+        const QList<QByteArray> lines = readAll(log).split('\n');
+        QCOMPARE(lines.size(), 1 + 6 + 1);
+        for (const QByteArray &line : lines.mid(1, 6))
+            QVERIFY2(QJsonDocument::fromJson(line).object().value("result") == "passed", line.constData());
     }
 };
 

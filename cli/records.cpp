@@ -1,0 +1,158 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The JSON lines of voralith-cli and the log of every chip.
+#include "records.h"
+
+#include "checksums.h"
+#include "version.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <memory>
+
+JsonLine &JsonLine::raw(const char *key, const QByteArray &json)
+{
+    if (!m_body.isEmpty())
+        m_body += ',';
+    m_body += QJsonDocument(QJsonArray{QString::fromLatin1(key)}).toJson(QJsonDocument::Compact).chopped(1).mid(1) +
+              ':' + json;
+    return *this;
+}
+
+JsonLine &JsonLine::add(const char *key, const QJsonValue &value)
+{
+    // A lone value is written as the one element of an array, without its brackets.
+    return raw(key, QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact).chopped(1).mid(1));
+}
+
+JsonLine &JsonLine::append(const JsonLine &other)
+{
+    if (!m_body.isEmpty() && !other.m_body.isEmpty())
+        m_body += ',';
+    m_body += other.m_body;
+    return *this;
+}
+
+QString isoTime(const QDateTime &time)
+{
+    const int offset = time.offsetFromUtc();
+    const int minutes = std::abs(offset) / 60;
+    return time.toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss.zzz")) +
+           QStringLiteral("%1%2:%3")
+               .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+               .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+               .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString jsonStep(Step step)
+{
+    switch (step) {
+    case Step::Identify: return QStringLiteral("identify");
+    case Step::Erase: return QStringLiteral("erase");
+    case Step::BlankCheck: return QStringLiteral("blank");
+    case Step::Read: return QStringLiteral("read");
+    case Step::Write: return QStringLiteral("write");
+    case Step::Verify: return QStringLiteral("verify");
+    case Step::Lock: return QStringLiteral("lock");
+    }
+    return {};
+}
+
+QString jsonHex(qint64 value, int digits)
+{
+    return QStringLiteral("%1").arg(value, digits, 16, QLatin1Char('0')).toUpper();
+}
+
+JsonLine imageObject(const QString &path, const QByteArray &bytes)
+{
+    return JsonLine().add("path", path).append(sumsFields(bytes));
+}
+
+JsonLine sumsFields(const QByteArray &bytes)
+{
+    const ImageSums sums = imageSums(bytes);
+    return JsonLine()
+        .add("length", qint64(sums.length))
+        .add("sum", jsonHex(sums.sum, 4))
+        .add("crc32", jsonHex(sums.crc32, 8));
+}
+
+JsonLine Records::begin(const char *event) const
+{
+    return JsonLine().add("event", QString::fromLatin1(event)).add("time", isoTime(QDateTime::currentDateTime()));
+}
+
+void Records::put(const JsonLine &line)
+{
+    if (m_json)
+        m_t.line(line.text() + '\n');
+}
+
+void Records::event(const char *name, const JsonLine &fields)
+{
+    put(begin(name).append(fields));
+}
+
+void Records::start(const QString &command, const QStringList &sites, const JsonLine &image)
+{
+    if (m_started)
+        return;
+    m_started = true;
+    m_image = image;
+    JsonLine line = begin("start");
+    line.add("command", command).add("sites", QJsonArray::fromStringList(sites))
+        .add("version", QStringLiteral(VORALITH_VERSION_STRING));
+    if (!image.isEmpty())
+        line.add("image", image);
+    put(line);
+}
+
+void Records::step(const QString &site, int round, Step step)
+{
+    put(begin("step").add("site", site).add("round", round).add("step", jsonStep(step)));
+}
+
+Progress Records::progress(const QString &site, int round, Step step, const Progress &inner)
+{
+    if (!m_json)
+        return inner;
+    struct State {
+        double total = 0;
+        QElapsedTimer last;
+    };
+    auto state = std::make_shared<State>();
+    return Progress{[inner, state](double m) {
+                        state->total = m;
+                        inner.maximum(m);
+                    },
+                    [this, inner, state, site, round, step](double v) {
+                        inner.value(v);
+                        if (state->last.isValid() && state->last.elapsed() < 100)
+                            return;
+                        state->last.start();
+                        put(begin("progress").add("site", site).add("round", round).add("step", jsonStep(step))
+                                 .add("done", qint64(v)).add("total", qint64(state->total)));
+                    }};
+}
+
+QString Records::result(const JsonLine &result, const QString &outcome)
+{
+    ++m_rounds;
+    ++(outcome == QLatin1String("passed") ? m_passed : outcome == QLatin1String("empty") ? m_empty : m_failed);
+    const JsonLine line = begin("result").append(result);
+    put(line);
+    if (!m_log.isOpen())
+        return {};
+    JsonLine record = line;
+    record.add("run", m_run);
+    if (m_image.isEmpty())
+        record.add("image", QJsonValue());
+    else
+        record.add("image", m_image);
+    return m_log.append(record.text() + '\n');
+}
+
+void Records::summary(int status)
+{
+    put(begin("summary").add("rounds", m_rounds).add("passed", m_passed).add("failed", m_failed)
+             .add("empty", m_empty).add("status", status));
+}

@@ -1,0 +1,69 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What voralith-cli tells a program (--json: one JSON object a line on standard output) and
+// keeps of every chip (--log FILE). Each result names its site (the device as given) and its
+// round, so that a run over several boards or many chips reads the same.
+#pragma once
+
+#include "appendlog.h"
+#include "operations.h"
+#include "outcome.h"
+#include "terminal.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QJsonValue>
+#include <QStringList>
+
+// One JSON object with its keys in the order they were added.
+class JsonLine {
+public:
+    JsonLine &add(const char *key, const QJsonValue &value);
+    JsonLine &add(const char *key, const JsonLine &object) { return raw(key, object.text()); }
+    JsonLine &append(const JsonLine &other);
+    QByteArray text() const { return '{' + m_body + '}'; }
+    bool isEmpty() const { return m_body.isEmpty(); }
+
+private:
+    JsonLine &raw(const char *key, const QByteArray &json);
+    QByteArray m_body;
+};
+
+// "2026-12-07T21:03:04.123+00:00": local time with its offset from UTC.
+QString isoTime(const QDateTime &time);
+// "identify", "blank", ... as the events name the steps.
+QString jsonStep(Step step);
+// Upper-case hex without 0x, at least `digits` long.
+QString jsonHex(qint64 value, int digits = 1);
+// "length", "sum", "crc32" of an image's bytes; {"path", "length", "sum", "crc32"}.
+JsonLine sumsFields(const QByteArray &bytes);
+JsonLine imageObject(const QString &path, const QByteArray &bytes);
+
+class Records {
+public:
+    Records(Terminal &t, bool json) : m_t(t), m_json(json), m_run(isoTime(QDateTime::currentDateTime())) {}
+    bool json() const { return m_json; }
+    // --log: empty when the log is open for appending, else why not.
+    QString openLog(const QString &path) { return m_log.open(path); }
+
+    void start(const QString &command, const QStringList &sites, const JsonLine &image);
+    void step(const QString &site, int round, Step step);
+    // `inner` (the terminal's bar) with progress events beside it, at most ten a second.
+    Progress progress(const QString &site, int round, Step step, const Progress &inner);
+    // A round's result (its "result" field decides the count); kept in the log too. Empty
+    // when the log has it, else why not.
+    QString result(const JsonLine &result, const QString &outcome);
+    void summary(int status);
+    // Any other object (ports' devices, list's rows).
+    void event(const char *name, const JsonLine &fields);
+
+private:
+    JsonLine begin(const char *event) const;
+    void put(const JsonLine &line);
+    Terminal &m_t;
+    bool m_json;
+    QString m_run;
+    JsonLine m_image;
+    AppendLog m_log;
+    bool m_started = false;
+    int m_rounds = 0, m_passed = 0, m_failed = 0, m_empty = 0;
+};
