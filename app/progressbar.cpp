@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "progressbar.h"
 
+#include <QProxyStyle>
+#include <QStyleOptionProgressBar>
+
 #include <algorithm>
 #include <cmath>
 
@@ -32,6 +35,29 @@ void ScaledProgressBar::setCurrentValue(double value)
         m_catchUp.start(frameMs);
 }
 
+int ScaledProgressBar::edgeAt(int units, int width) const
+{
+    const qint64 span = std::max<qint64>(1, qint64(maximum()) - minimum());
+    return int((qint64(units) - minimum()) * width / span);
+}
+
+namespace {
+// How many pixels either side of the edge of the filled part a step changes, for the styles
+// that fill the bar from its start up to the value with every other column looking the same
+// whatever the value (Qt's own); 0 for any other, whose bar is drawn whole.
+int edgeReach(const QStyle *style, int chunk)
+{
+    if (const auto *proxy = qobject_cast<const QProxyStyle *>(style))
+        style = proxy->baseStyle();
+    const QString name = style->name();
+    if (name.compare(QLatin1String("fusion"), Qt::CaseInsensitive) == 0)
+        return 4;  // a rounded end, and a shadow two pixels past it
+    if (name.startsWith(QLatin1String("windows"), Qt::CaseInsensitive))
+        return chunk + 2;  // a whole chunk appears at once
+    return 0;
+}
+}  // namespace
+
 void ScaledProgressBar::show_()
 {
     m_catchUp.stop();
@@ -39,10 +65,35 @@ void ScaledProgressBar::show_()
     // The bar's minimum is 1; a maximum at or below it (an empty image) shows an empty bar.
     const int lo = unitsPerStep;
     const int hi = std::max(lo + 1, int(std::lround(m_max * unitsPerStep)));
+    const int units = std::clamp(int(std::lround(m_value * unitsPerStep)), lo, hi);
+    if (lo == minimum() && hi == maximum() && orientation() == Qt::Horizontal) {
+        // Within a run the bar looks the same until its edge moves a pixel (a byte of an
+        // AT89C52 is a twenty-sixth of one): a value short of that is not taken yet.
+        QStyleOptionProgressBar opt;
+        initStyleOption(&opt);
+        const QRect filled = style()->subElementRect(QStyle::SE_ProgressBarContents, &opt, this);
+        const int from = edgeAt(value(), filled.width()), to = edgeAt(units, filled.width());
+        if (from == to)
+            return;
+        // A step of a few pixels redraws the columns about the edge alone, in the next pass:
+        // drawing the whole bar took most of the window's processor time in a paced Read.
+        // A step that short the bar itself does not draw at once.
+        const int chunk = style()->pixelMetric(QStyle::PM_ProgressBarChunkWidth, &opt, this);
+        const int reach = edgeReach(style(), chunk);
+        if (units != lo && units != hi && std::abs(to - from) < chunk && reach > 0) {
+            QRect columns(filled.left() + std::min(from, to) - reach, 0, std::abs(to - from) + 2 * reach + 1,
+                          height());
+            if ((opt.direction == Qt::RightToLeft) != opt.invertedAppearance)
+                columns.moveLeft(filled.left() + filled.right() - columns.right());
+            setValue(units);
+            update(columns);
+            return;
+        }
+    }
     // Drawn in the window's next pass with everything else, not at once: a bar that is
     // covered or hidden before then costs no drawing at all.
     setUpdatesEnabled(false);
     setRange(lo, hi);
-    setValue(std::clamp(int(std::lround(m_value * unitsPerStep)), lo, hi));
+    setValue(units);
     setUpdatesEnabled(true);
 }

@@ -3,7 +3,8 @@
 // maximum is length / 8 + 1, 3.5 for 20 bytes). Qt holds whole numbers, so the bar counts
 // in eighths. A value past the maximum (an image grown since it was listed) is kept but
 // shown as full, never as a bar that stops moving. Values come far faster than a screen
-// shows them (a step per byte read, per listed row): the bar takes at most one a frame.
+// shows them (a step per byte read, per listed row): the bar takes at most one a frame, and
+// is drawn again only when its edge moves by a pixel, and then only about the edge.
 #pragma once
 
 #include <QElapsedTimer>
@@ -24,6 +25,8 @@ public:
 
 private:
     void show_();
+    // Where the filled part ends, in pixels from its start, for `units` of the bar's range.
+    int edgeAt(int units, int width) const;
     double m_max = 100;
     double m_value = 1;
     QElapsedTimer m_shown;  // since the bar last took a value
