@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "progressbar.h"
 
+#include <QEvent>
 #include <QProxyStyle>
 #include <QStyleOptionProgressBar>
 
@@ -58,6 +59,33 @@ int edgeReach(const QStyle *style, int chunk)
 }
 }  // namespace
 
+void ScaledProgressBar::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::StyleChange || event->type() == QEvent::FontChange)
+        m_measures.reset();
+    QProgressBar::changeEvent(event);
+}
+
+void ScaledProgressBar::resizeEvent(QResizeEvent *event)
+{
+    m_measures.reset();
+    QProgressBar::resizeEvent(event);
+}
+
+const ScaledProgressBar::Measures &ScaledProgressBar::measures()
+{
+    if (!m_measures) {
+        QStyleOptionProgressBar opt;
+        initStyleOption(&opt);
+        Measures m;
+        m.filled = style()->subElementRect(QStyle::SE_ProgressBarContents, &opt, this);
+        m.chunk = style()->pixelMetric(QStyle::PM_ProgressBarChunkWidth, &opt, this);
+        m.reach = edgeReach(style(), m.chunk);
+        m_measures = m;
+    }
+    return *m_measures;
+}
+
 void ScaledProgressBar::show_()
 {
     m_catchUp.stop();
@@ -69,22 +97,18 @@ void ScaledProgressBar::show_()
     if (lo == minimum() && hi == maximum() && orientation() == Qt::Horizontal) {
         // Within a run the bar looks the same until its edge moves a pixel (a byte of an
         // AT89C52 is a twenty-sixth of one): a value short of that is not taken yet.
-        QStyleOptionProgressBar opt;
-        initStyleOption(&opt);
-        const QRect filled = style()->subElementRect(QStyle::SE_ProgressBarContents, &opt, this);
-        const int from = edgeAt(value(), filled.width()), to = edgeAt(units, filled.width());
+        const Measures &m = measures();
+        const int from = edgeAt(value(), m.filled.width()), to = edgeAt(units, m.filled.width());
         if (from == to)
             return;
         // A step of a few pixels redraws the columns about the edge alone, in the next pass:
         // drawing the whole bar took most of the window's processor time in a paced Read.
         // A step that short the bar itself does not draw at once.
-        const int chunk = style()->pixelMetric(QStyle::PM_ProgressBarChunkWidth, &opt, this);
-        const int reach = edgeReach(style(), chunk);
-        if (units != lo && units != hi && std::abs(to - from) < chunk && reach > 0) {
-            QRect columns(filled.left() + std::min(from, to) - reach, 0, std::abs(to - from) + 2 * reach + 1,
+        if (units != lo && units != hi && std::abs(to - from) < m.chunk && m.reach > 0) {
+            QRect columns(m.filled.left() + std::min(from, to) - m.reach, 0, std::abs(to - from) + 2 * m.reach + 1,
                           height());
-            if ((opt.direction == Qt::RightToLeft) != opt.invertedAppearance)
-                columns.moveLeft(filled.left() + filled.right() - columns.right());
+            if ((layoutDirection() == Qt::RightToLeft) != invertedAppearance())
+                columns.moveLeft(m.filled.left() + m.filled.right() - columns.right());
             setValue(units);
             update(columns);
             return;

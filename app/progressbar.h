@@ -11,6 +11,8 @@
 #include <QProgressBar>
 #include <QTimer>
 
+#include <optional>
+
 class ScaledProgressBar : public QProgressBar {
     Q_OBJECT
 public:
@@ -23,10 +25,23 @@ public:
     double maximumValue() const { return m_max; }
     double currentValue() const { return m_value; }
 
+protected:
+    void changeEvent(QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
+    // Where the style fills the bar, and how many pixels about the edge of the filled part
+    // a step changes (0: the bar is drawn whole); taken again when its size or style changes.
+    struct Measures {
+        QRect filled;
+        int chunk = 0;
+        int reach = 0;
+    };
+    const Measures &measures();
     void show_();
     // Where the filled part ends, in pixels from its start, for `units` of the bar's range.
     int edgeAt(int units, int width) const;
+    std::optional<Measures> m_measures;
     double m_max = 100;
     double m_value = 1;
     QElapsedTimer m_shown;  // since the bar last took a value
