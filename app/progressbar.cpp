@@ -82,6 +82,10 @@ const ScaledProgressBar::Measures &ScaledProgressBar::measures()
         m.chunk = style()->pixelMetric(QStyle::PM_ProgressBarChunkWidth, &opt, this);
         m.reach = edgeReach(style(), m.chunk);
         m_measures = m;
+        // Such a style's bar lies on the plain window colour, which it then fills in itself:
+        // a step's repaint leaves the frame and the window under it alone (nearly a quarter
+        // of what drawing a step took).
+        setAutoFillBackground(m.reach > 0);
     }
     return *m_measures;
 }
