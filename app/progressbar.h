@@ -26,6 +26,7 @@ public:
     double currentValue() const { return m_value; }
 
 protected:
+    void initStyleOption(QStyleOptionProgressBar *option) const override;
     void changeEvent(QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
 

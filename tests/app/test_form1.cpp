@@ -359,6 +359,19 @@ private slots:
         bar.setCurrentValue(size);
         QTest::qWait(ScaledProgressBar::frameMs + 4);
         QCOMPARE(shown(), bar.grab().toImage().convertToFormat(QImage::Format_RGB32));
+
+        // It looks as Qt's own bar at the same value.
+        for (int at : {size / 3, size}) {
+            bar.setCurrentValue(at);
+            QProgressBar plain;
+            plain.setStyle(look.get());
+            plain.setLayoutDirection(direction);
+            plain.setFixedSize(bar.size());
+            plain.setTextVisible(false);
+            plain.setRange(bar.minimum(), bar.maximum());
+            plain.setValue(bar.value());
+            QCOMPARE(bar.grab().toImage(), plain.grab().toImage());
+        }
     }
 
     // In the program's look a menu bar too narrow for its menus still shows its overflow
