@@ -5,8 +5,9 @@
 // next request. Each runs at the same time as a bare loop, each against a board of its own,
 // the bare loop on a thread of its own: a machine whose load comes and goes over the nine
 // seconds weighs on both alike. Both sleep nearly all the time, so they do not slow each
-// other. The window needs a display (bench/run.sh gives it a virtual one); without one only
-// the core is measured.
+// other. The window runs in a process of its own, started again from this program, and
+// needs a display (bench/run.sh gives it a virtual one); without one only the core is
+// measured.
 //   bench_paced [path/to/voralith-board] [runs]
 //
 // The turnaround is taken inside this process, in the system calls themselves: this
@@ -22,11 +23,13 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <atomic>
+#include <cstring>
 #include <thread>
 
 #include <poll.h>
@@ -254,48 +257,90 @@ private:
     bool m_ready = false;
 };
 
-void printRow(const char *name, const Side &s, double lineSeconds)
+const QStringList pacedBoard{QStringLiteral("--chip"), QStringLiteral("89c51"), QStringLiteral("--paced")};
+
+// One row of the table: the medians of a side's runs.
+struct Row {
+    double wall = 0, cpuShare = 0, turn = 0, turn90 = 0;
+};
+
+Row rowOf(const Side &s)
 {
-    const double wall = bench::median(s.wall);
-    std::printf("%-10s %8.3f %10.4f %12.4f %16.1f %16.1f\n", name, wall, wall / lineSeconds,
-                bench::median(s.cpuShare), bench::median(s.turn), bench::percentile(s.turn, 0.9));
+    return {bench::median(s.wall), bench::median(s.cpuShare), bench::median(s.turn), bench::percentile(s.turn, 0.9)};
+}
+
+void printRow(const char *name, const Row &r, double lineSeconds)
+{
+    std::printf("%-10s %8.3f %10.4f %12.4f %16.1f %16.1f\n", name, r.wall, r.wall / lineSeconds, r.cpuShare, r.turn,
+                r.turn90);
+}
+
+// The window's Reads (bench_paced --window TOOL RUNS), in a process of their own as the
+// program has one, so that the core's figures are taken without a display connection, as
+// before: prints the window's row and its bare loop's as eight numbers, then the platform.
+int windowMain(int argc, char **argv, const QString &tool, int runs)
+{
+    // The settings the window reads and writes are a folder's of this run.
+    QTemporaryDir settings;
+    qputenv("XDG_CONFIG_HOME", settings.path().toLocal8Bit());
+    QApplication app(argc, argv);
+    setUpLook(app);
+    QApplication::setWindowIcon(voralithIcon());
+    bench::Board windowBoard(tool, pacedBoard), bareBoard(tool, pacedBoard);
+    if (windowBoard.path.isEmpty() || bareBoard.path.isEmpty())
+        return 1;
+    WindowRead window(windowBoard.path);
+    if (!window.ready())
+        return 1;
+    Side shown, bare;
+    for (int i = 0; i < runs; ++i) {
+        if (!atOnce(windowBoard.path, bareBoard.path, true, [&] { window.read(); return true; }, shown, bare)
+            || !window.readWell())
+            return 1;
+    }
+    const Row w = rowOf(shown), b = rowOf(bare);
+    std::printf("%.6f %.6f %.3f %.3f %.6f %.6f %.3f %.3f %s\n", w.wall, w.cpuShare, w.turn, w.turn90, b.wall,
+                b.cpuShare, b.turn, b.turn90, qPrintable(QGuiApplication::platformName()));
+    return 0;
+}
+
+// windowMain in a child process; false when it failed (it has told why).
+bool windowInItsOwnProcess(const QString &tool, int runs, Row &window, Row &bare, QString &platform)
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--window"), tool, QString::number(runs)});
+    if (!child.waitForFinished(runs * 120000) || child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0) {
+        std::fprintf(stderr, "the window's Read did not complete\n");
+        return false;
+    }
+    const QStringList f = QString::fromLocal8Bit(child.readAllStandardOutput()).split(QLatin1Char(' '));
+    if (f.size() != 9)
+        return false;
+    window = {f[0].toDouble(), f[1].toDouble(), f[2].toDouble(), f[3].toDouble()};
+    bare = {f[4].toDouble(), f[5].toDouble(), f[6].toDouble(), f[7].toDouble()};
+    platform = f[8].trimmed();
+    return true;
 }
 }  // namespace
 
 int main(int argc, char **argv)
 {
-    // The window's Read wants a display; bench/run.sh gives it a virtual one where there is
-    // none. The settings the window reads and writes are a folder's of this run.
-    const bool display = !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
-                         || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
-    QTemporaryDir settings;
-    qputenv("XDG_CONFIG_HOME", settings.path().toLocal8Bit());
-    std::unique_ptr<QCoreApplication> app;
-    if (display) {
-        auto *gui = new QApplication(argc, argv);
-        app.reset(gui);
-        setUpLook(*gui);
-        QApplication::setWindowIcon(voralithIcon());
-    } else {
-        app = std::make_unique<QCoreApplication>(argc, argv);
-    }
-    const QString tool = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(VORALITH_BOARD_PATH);
-    const int runs = argc > 2 ? std::max(1, atoi(argv[2])) : 1;
-    const QStringList paced{QStringLiteral("--chip"), QStringLiteral("89c51"), QStringLiteral("--paced")};
-    bench::Board coreBoard(tool, paced), windowBoard(tool, paced), bareBoard(tool, paced);
-    if (coreBoard.path.isEmpty() || windowBoard.path.isEmpty() || bareBoard.path.isEmpty())
-        return 1;
-    std::unique_ptr<WindowRead> window;
-    if (display) {
-        window = std::make_unique<WindowRead>(windowBoard.path);
-        if (!window->ready())
-            return 1;
-    }
+    const bool windowOnly = argc > 1 && std::strcmp(argv[1], "--window") == 0;
+    const int at = windowOnly ? 2 : 1;
+    const QString tool = argc > at ? QString::fromLocal8Bit(argv[at]) : QStringLiteral(VORALITH_BOARD_PATH);
+    const int runs = argc > at + 1 ? std::max(1, atoi(argv[at + 1])) : 1;
+    if (windowOnly)
+        return windowMain(argc, argv, tool, runs);
 
+    QCoreApplication app(argc, argv);
+    bench::Board coreBoard(tool, pacedBoard), bareBoard(tool, pacedBoard);
+    if (coreBoard.path.isEmpty() || bareBoard.path.isEmpty())
+        return 1;
     const QByteArray erased(chipSize, char(0xFF));
     // Two bytes on the line per exchange: "R" out, the byte back ("I" goes out meanwhile).
     const double lineSeconds = chipSize * 2 * 10 / 9600.0;
-    Side core, coreBare, shown, shownBare;
+    Side core, coreBare;
     for (int i = 0; i < runs; ++i) {
         SerialLink link;
         if (!bench::openLink(link, coreBoard.path))
@@ -311,31 +356,34 @@ int main(int argc, char **argv)
         };
         if (!atOnce(coreBoard.path, bareBoard.path, false, coreRead, core, coreBare))
             return 1;
-        if (window && (!atOnce(windowBoard.path, bareBoard.path, true, [&] { window->read(); return true; }, shown,
-                               shownBare)
-                       || !window->readWell()))
-            return 1;
     }
+    // The window's Read wants a display; bench/run.sh gives it a virtual one where there is
+    // none.
+    const bool display = !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+                         || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    Row window, windowBare;
+    QString platform;
+    if (display && !windowInItsOwnProcess(tool, runs, window, windowBare, platform))
+        return 1;
 
-    const double c = bench::median(core.wall), b = bench::median(coreBare.wall);
+    const Row c = rowOf(core), b = rowOf(coreBare);
     std::printf("AT89C51 Read at 9600-baud pacing, %d exchanges, line time %.3f s (%d run%s; the core, then the "
                 "window on %s, each at once with a bare loop)\n",
-                chipSize, lineSeconds, runs, runs > 1 ? "s" : "",
-                window ? qPrintable(QGuiApplication::platformName()) : "no display");
+                chipSize, lineSeconds, runs, runs > 1 ? "s" : "", display ? qPrintable(platform) : "no display");
     std::printf("%-10s %8s %10s %12s %16s %16s\n", "", "wall s", "/ line", "cpu / wall", "reply->next us",
                 "90% within us");
-    printRow("core", core, lineSeconds);
-    printRow("bare loop", coreBare, lineSeconds);
-    if (window) {
-        printRow("window", shown, lineSeconds);
-        printRow("bare loop", shownBare, lineSeconds);
+    printRow("core", c, lineSeconds);
+    printRow("bare loop", b, lineSeconds);
+    if (display) {
+        printRow("window", window, lineSeconds);
+        printRow("bare loop", windowBare, lineSeconds);
     }
     std::printf("summary: paced Read, core / bare loop %.4f (goal <= 1.01), core cpu / wall %.4f (goal <= 0.05), "
                 "core reply->next request median %.1f us (goal <= 20), ",
-                c / b, bench::median(core.cpuShare), bench::median(core.turn));
-    if (window)
+                c.wall / b.wall, c.cpuShare, c.turn);
+    if (display)
         std::printf("window / bare loop %.4f (goal <= 1.01), window cpu / wall %.4f (goal <= 0.03)\n",
-                    bench::median(shown.wall) / bench::median(shownBare.wall), bench::median(shown.cpuShare));
+                    window.wall / windowBare.wall, window.cpuShare);
     else
         std::printf("window not measured (no display)\n");
     return 0;
