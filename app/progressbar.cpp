@@ -44,8 +44,9 @@ int ScaledProgressBar::edgeAt(int units, int width) const
 
 namespace {
 // How many pixels either side of the edge of the filled part a step changes, for the styles
-// that fill the bar from its start up to the value with every other column looking the same
-// whatever the value (Qt's own); 0 for any other, whose bar is drawn whole.
+// known to fill the bar from its start up to the value with every other column looking the
+// same whatever the value and the time (Qt's Fusion and Windows; the platform styles may
+// animate the filled part); 0 for any other, whose bar is drawn whole.
 int edgeReach(const QStyle *style, int chunk)
 {
     if (const auto *proxy = qobject_cast<const QProxyStyle *>(style))
@@ -53,7 +54,7 @@ int edgeReach(const QStyle *style, int chunk)
     const QString name = style->name();
     if (name.compare(QLatin1String("fusion"), Qt::CaseInsensitive) == 0)
         return 4;  // a rounded end, and a shadow two pixels past it
-    if (name.startsWith(QLatin1String("windows"), Qt::CaseInsensitive))
+    if (name.compare(QLatin1String("windows"), Qt::CaseInsensitive) == 0)
         return chunk + 2;  // a whole chunk appears at once
     return 0;
 }
@@ -103,9 +104,9 @@ const ScaledProgressBar::Measures &ScaledProgressBar::measures()
         m.chunk = style()->pixelMetric(QStyle::PM_ProgressBarChunkWidth, &opt, this);
         m.reach = edgeReach(style(), m.chunk);
         m_measures = m;
-        // Such a style's bar lies on the plain window colour, which it then fills in itself:
-        // a step's repaint leaves the frame and the window under it alone (nearly a quarter
-        // of what drawing a step took).
+        // In those styles the bar fills in itself the plain window colour it lies on: a
+        // step's repaint then leaves the frame and the window beneath it alone (nearly a
+        // quarter of what drawing a step took).
         setAutoFillBackground(m.reach > 0);
     }
     return *m_measures;

@@ -345,7 +345,7 @@ private slots:
         const auto shown = [&] {
             return bar.screen()->grabWindow(bar.winId()).toImage().convertToFormat(QImage::Format_RGB32);
         };
-        const int frames = 24;
+        const int frames = 16;
         int byte = 1, paints = 0;
         for (int i = 0; i < frames; ++i) {
             bar.setCurrentValue(byte += step);
