@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// An AT89C51 Read at 9600-baud pacing (voralith-board --paced): the core against the bare
-// loop, the processor time the core takes meanwhile, and how long the program takes from a
-// reply to its next request. The two run at the same time, each against a board of its
-// own, the bare loop on a thread of its own: a machine whose load comes and goes over the
-// nine seconds weighs on both alike. Both sleep nearly all the time, so they do not slow
-// each other.
+// An AT89C51 Read at 9600-baud pacing (voralith-board --paced), through the core and then
+// through the shown main window as a user clicks it: each against the bare loop, the
+// processor time each takes meanwhile, and how long the program takes from a reply to its
+// next request. Each runs at the same time as a bare loop, each against a board of its own,
+// the bare loop on a thread of its own: a machine whose load comes and goes over the nine
+// seconds weighs on both alike. Both sleep nearly all the time, so they do not slow each
+// other. The window runs in a process of its own, started again from this program, and
+// needs a display (bench/run.sh gives it a virtual one); without one only the core is
+// measured.
 //   bench_paced [path/to/voralith-board] [runs]
 //
 // The turnaround is taken inside this process, in the system calls themselves: this
@@ -13,11 +16,20 @@
 // the core, the blocking read for the bare loop); the next request leaves with the next
 // write to the port.
 #include "benchsupport.h"
+#include "form1.h"
+#include "frmabout.h"
 #include "operations.h"
+#include "windowstyle.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QFile>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
 
 #include <atomic>
+#include <cstring>
 #include <thread>
 
 #include <poll.h>
@@ -112,89 +124,267 @@ int ppoll(struct pollfd *fds, nfds_t n, const timespec *timeout, const sigset_t 
 }
 }
 
+
 namespace {
-// The processor time of the calling thread.
-double cpuSeconds()
+constexpr int chipSize = 4096;
+
+// The processor time of the calling thread (RUSAGE_THREAD) or of the whole process.
+double cpuSeconds(int who)
 {
     rusage u{};
-    ::getrusage(RUSAGE_THREAD, &u);
+    ::getrusage(who, &u);
     return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// What one side of a paced Read took, run by run.
+struct Side {
+    std::vector<double> wall, cpuShare, turn;
+};
+
+// `host` (the core or the window) on this thread against `hostDevice`, and the bare loop's
+// Read on a thread of its own against `bareDevice`, started together. The window's
+// processor time is the whole process's less the bare loop's thread: Qt reads the display
+// on a thread of its own, and that is the window's too.
+template <typename F>
+bool atOnce(const QString &hostDevice, const QString &bareDevice, bool wholeProcess, F host, Side &hostSide,
+            Side &bareSide)
+{
+    const QByteArray erased(chipSize, char(0xFF));
+    bench::BareLine line(bareDevice);
+    std::atomic<bool> go{false};
+    bool bareSame = false;
+    double bareWall = 0, bareCpu = 0;
+    std::vector<double> bareUs;
+    std::thread bareThread([&] {
+        while (!go.load())
+            std::this_thread::yield();
+        turnaround.start(bareDevice);
+        const double c0 = cpuSeconds(RUSAGE_THREAD);
+        const qint64 t0 = bench::nowNs();
+        bareSame = line.read(chipSize) == erased;
+        bareWall = (bench::nowNs() - t0) / 1e9;
+        bareCpu = cpuSeconds(RUSAGE_THREAD) - c0;
+        turnaround.recording = false;
+        bareUs = turnaround.us;
+    });
+    const int who = wholeProcess ? RUSAGE_SELF : RUSAGE_THREAD;
+    turnaround.start(hostDevice);
+    go = true;
+    const double c0 = cpuSeconds(who);
+    const qint64 t0 = bench::nowNs();
+    const bool hostOk = host();
+    const double wall = (bench::nowNs() - t0) / 1e9;
+    double cpu = cpuSeconds(who) - c0;
+    turnaround.recording = false;
+    bareThread.join();
+    if (wholeProcess)
+        cpu -= bareCpu;
+    if (!hostOk)
+        return false;
+    if (!bareSame || !line.ok()) {
+        std::fprintf(stderr, "the paced Read by the bare loop failed\n");
+        return false;
+    }
+    hostSide.wall.push_back(wall);
+    hostSide.cpuShare.push_back(cpu / wall);
+    hostSide.turn.insert(hostSide.turn.end(), turnaround.us.begin(), turnaround.us.end());
+    bareSide.wall.push_back(bareWall);
+    bareSide.cpuShare.push_back(bareCpu / bareWall);
+    bareSide.turn.insert(bareSide.turn.end(), bareUs.begin(), bareUs.end());
+    return true;
+}
+
+// Messages are counted, never shown: a modal box would stop the benchmark.
+class CountingPrompter : public Prompter {
+public:
+    QStringList texts;
+    Answer message(QWidget *, const QString &, const QString &text, Buttons, Icon, Answer preselected) override
+    {
+        texts << text;
+        return preselected;
+    }
+    QString openFileName(QWidget *, const QString &, const QString &) override { return {}; }
+    QString saveFileName(QWidget *, const QString &, const QString &) override { return {}; }
+};
+
+// The main window as the program makes it (its look, its icon), shown, with Com2 on the
+// board's device; a Read is a click on "Read data" after an identification, as a user
+// does it, until the handler returns (the chip read, the buffer file written and listed).
+class WindowRead {
+public:
+    explicit WindowRead(const QString &device)
+    {
+        Form1::Deps deps;
+        deps.work = WorkFolder::acquireAt(m_dir.filePath(QStringLiteral("work"))).value();
+        deps.prompter = &m_prompts;
+        deps.portsForThisRun = {{2, device}};
+        m_window = std::make_unique<Form1>(std::move(deps));
+        m_window->show();
+        if (!QTest::qWaitForWindowExposed(m_window.get())) {
+            std::fprintf(stderr, "the window was not shown\n");
+            return;
+        }
+        m_window->IdentifyDevice->click();
+        if (!m_window->AT89C51 || !m_window->ReadData->isEnabled() || !m_prompts.texts.isEmpty()) {
+            std::fprintf(stderr, "the window did not identify the AT89C51: %s\n",
+                         qPrintable(m_prompts.texts.join(QLatin1Char(' '))));
+            return;
+        }
+        QTest::qWait(200);  // what follows the identification is drawn before a Read
+        m_ready = true;
+    }
+    bool ready() const { return m_ready; }
+
+    void read() { m_window->ReadData->click(); }
+    // The chip's bytes in the buffer file, nothing told; the listing drawn before what follows.
+    bool readWell()
+    {
+        QFile buffer(m_window->work().bufferPath());
+        if (!m_prompts.texts.isEmpty() || !buffer.open(QIODevice::ReadOnly)
+            || buffer.readAll() != QByteArray(chipSize, char(0xFF))) {
+            std::fprintf(stderr, "the paced Read through the window failed: %s\n",
+                         qPrintable(m_prompts.texts.join(QLatin1Char(' '))));
+            return false;
+        }
+        QTest::qWait(50);
+        return true;
+    }
+
+private:
+    QTemporaryDir m_dir;
+    CountingPrompter m_prompts;
+    std::unique_ptr<Form1> m_window;
+    bool m_ready = false;
+};
+
+const QStringList pacedBoard{QStringLiteral("--chip"), QStringLiteral("89c51"), QStringLiteral("--paced")};
+
+// One row of the table: the medians of a side's runs.
+struct Row {
+    double wall = 0, cpuShare = 0, turn = 0, turn90 = 0;
+};
+
+Row rowOf(const Side &s)
+{
+    return {bench::median(s.wall), bench::median(s.cpuShare), bench::median(s.turn), bench::percentile(s.turn, 0.9)};
+}
+
+void printRow(const char *name, const Row &r, double lineSeconds)
+{
+    std::printf("%-10s %8.3f %10.4f %12.4f %16.1f %16.1f\n", name, r.wall, r.wall / lineSeconds, r.cpuShare, r.turn,
+                r.turn90);
+}
+
+// The window's Reads (bench_paced --window TOOL RUNS), in a process of their own as the
+// program has one, so that the core's figures are taken without a display connection, as
+// before: prints the window's row and its bare loop's as eight numbers, then the platform.
+int windowMain(int argc, char **argv, const QString &tool, int runs)
+{
+    // The settings the window reads and writes are a folder's of this run.
+    QTemporaryDir settings;
+    qputenv("XDG_CONFIG_HOME", settings.path().toLocal8Bit());
+    QApplication app(argc, argv);
+    setUpLook(app);
+    QApplication::setWindowIcon(voralithIcon());
+    bench::Board windowBoard(tool, pacedBoard), bareBoard(tool, pacedBoard);
+    if (windowBoard.path.isEmpty() || bareBoard.path.isEmpty())
+        return 1;
+    WindowRead window(windowBoard.path);
+    if (!window.ready())
+        return 1;
+    Side shown, bare;
+    for (int i = 0; i < runs; ++i) {
+        if (!atOnce(windowBoard.path, bareBoard.path, true, [&] { window.read(); return true; }, shown, bare)
+            || !window.readWell())
+            return 1;
+    }
+    const Row w = rowOf(shown), b = rowOf(bare);
+    std::printf("%.6f %.6f %.3f %.3f %.6f %.6f %.3f %.3f %s\n", w.wall, w.cpuShare, w.turn, w.turn90, b.wall,
+                b.cpuShare, b.turn, b.turn90, qPrintable(QGuiApplication::platformName()));
+    return 0;
+}
+
+// windowMain in a child process; false when it failed (it has told why).
+bool windowInItsOwnProcess(const QString &tool, int runs, Row &window, Row &bare, QString &platform)
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--window"), tool, QString::number(runs)});
+    if (!child.waitForFinished(runs * 120000) || child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0) {
+        std::fprintf(stderr, "the window's Read did not complete\n");
+        return false;
+    }
+    const QStringList f = QString::fromLocal8Bit(child.readAllStandardOutput()).split(QLatin1Char(' '));
+    if (f.size() != 9)
+        return false;
+    window = {f[0].toDouble(), f[1].toDouble(), f[2].toDouble(), f[3].toDouble()};
+    bare = {f[4].toDouble(), f[5].toDouble(), f[6].toDouble(), f[7].toDouble()};
+    platform = f[8].trimmed();
+    return true;
 }
 }  // namespace
 
 int main(int argc, char **argv)
 {
+    const bool windowOnly = argc > 1 && std::strcmp(argv[1], "--window") == 0;
+    const int at = windowOnly ? 2 : 1;
+    const QString tool = argc > at ? QString::fromLocal8Bit(argv[at]) : QStringLiteral(VORALITH_BOARD_PATH);
+    const int runs = argc > at + 1 ? std::max(1, atoi(argv[at + 1])) : 1;
+    if (windowOnly)
+        return windowMain(argc, argv, tool, runs);
+
     QCoreApplication app(argc, argv);
-    const QString tool = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(VORALITH_BOARD_PATH);
-    const int runs = argc > 2 ? std::max(1, atoi(argv[2])) : 1;
-    const QStringList paced{QStringLiteral("--chip"), QStringLiteral("89c51"), QStringLiteral("--paced")};
-    bench::Board coreBoard(tool, paced), bareBoard(tool, paced);
+    bench::Board coreBoard(tool, pacedBoard), bareBoard(tool, pacedBoard);
     if (coreBoard.path.isEmpty() || bareBoard.path.isEmpty())
         return 1;
-
-    constexpr int size = 4096;
-    const QByteArray erased(size, char(0xFF));
+    const QByteArray erased(chipSize, char(0xFF));
     // Two bytes on the line per exchange: "R" out, the byte back ("I" goes out meanwhile).
-    const double lineSeconds = size * 2 * 10 / 9600.0;
-    std::vector<double> coreS, bareS, coreCpu, bareCpu, coreTurn, bareTurn;
+    const double lineSeconds = chipSize * 2 * 10 / 9600.0;
+    Side core, coreBare;
     for (int i = 0; i < runs; ++i) {
         SerialLink link;
         if (!bench::openLink(link, coreBoard.path))
             return 1;
         BoardCommands board(link);
-        bench::BareLine line(bareBoard.path);
-        std::atomic<bool> go{false};
-        bool bareSame = false;
-        double bareWall = 0, bareCpuShare = 0;
-        std::vector<double> bareUs;
-        std::thread bareThread([&] {
-            while (!go.load())
-                std::this_thread::yield();
-            turnaround.start(bareBoard.path);
-            const double c0 = cpuSeconds();
-            const qint64 t0 = bench::nowNs();
-            bareSame = line.read(size) == erased;
-            bareWall = (bench::nowNs() - t0) / 1e9;
-            bareCpuShare = (cpuSeconds() - c0) / bareWall;
-            turnaround.recording = false;
-            bareUs = turnaround.us;
-        });
-        turnaround.start(coreBoard.path);
-        go = true;
-        const double c0 = cpuSeconds();
-        const qint64 t0 = bench::nowNs();
-        const auto data = readDevice(board, size, {});
-        const double wall = (bench::nowNs() - t0) / 1e9;
-        const double cpu = cpuSeconds() - c0;
-        turnaround.recording = false;
-        bareThread.join();
-        if (!data.ok() || data.value() != erased) {
-            std::fprintf(stderr, "the paced Read through the core failed: %s\n", qPrintable(data.message()));
+        const auto coreRead = [&] {
+            const auto data = readDevice(board, chipSize, {});
+            if (!data.ok() || data.value() != erased) {
+                std::fprintf(stderr, "the paced Read through the core failed: %s\n", qPrintable(data.message()));
+                return false;
+            }
+            return true;
+        };
+        if (!atOnce(coreBoard.path, bareBoard.path, false, coreRead, core, coreBare))
             return 1;
-        }
-        if (!bareSame || !line.ok()) {
-            std::fprintf(stderr, "the paced Read by the bare loop failed\n");
-            return 1;
-        }
-        coreS.push_back(wall);
-        coreCpu.push_back(cpu / wall);
-        coreTurn.insert(coreTurn.end(), turnaround.us.begin(), turnaround.us.end());
-        bareS.push_back(bareWall);
-        bareCpu.push_back(bareCpuShare);
-        bareTurn.insert(bareTurn.end(), bareUs.begin(), bareUs.end());
     }
+    // The window's Read wants a display; bench/run.sh gives it a virtual one where there is
+    // none.
+    const bool display = !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+                         || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    Row window, windowBare;
+    QString platform;
+    if (display && !windowInItsOwnProcess(tool, runs, window, windowBare, platform))
+        return 1;
 
-    const double c = bench::median(coreS), b = bench::median(bareS);
-    std::printf("AT89C51 Read at 9600-baud pacing, %d exchanges, line time %.3f s (%d run%s, both at once)\n",
-                size, lineSeconds, runs, runs > 1 ? "s" : "");
+    const Row c = rowOf(core), b = rowOf(coreBare);
+    std::printf("AT89C51 Read at 9600-baud pacing, %d exchanges, line time %.3f s (%d run%s; the core, then the "
+                "window on %s, each at once with a bare loop)\n",
+                chipSize, lineSeconds, runs, runs > 1 ? "s" : "", display ? qPrintable(platform) : "no display");
     std::printf("%-10s %8s %10s %12s %16s %16s\n", "", "wall s", "/ line", "cpu / wall", "reply->next us",
                 "90% within us");
-    std::printf("%-10s %8.3f %10.4f %12.4f %16.1f %16.1f\n", "core", c, c / lineSeconds, bench::median(coreCpu),
-                bench::median(coreTurn), bench::percentile(coreTurn, 0.9));
-    std::printf("%-10s %8.3f %10.4f %12.4f %16.1f %16.1f\n", "bare loop", b, b / lineSeconds,
-                bench::median(bareCpu), bench::median(bareTurn), bench::percentile(bareTurn, 0.9));
+    printRow("core", c, lineSeconds);
+    printRow("bare loop", b, lineSeconds);
+    if (display) {
+        printRow("window", window, lineSeconds);
+        printRow("bare loop", windowBare, lineSeconds);
+    }
     std::printf("summary: paced Read, core / bare loop %.4f (goal <= 1.01), core cpu / wall %.4f (goal <= 0.05), "
-                "core reply->next request median %.1f us (goal <= 20)\n",
-                c / b, bench::median(coreCpu), bench::median(coreTurn));
+                "core reply->next request median %.1f us (goal <= 20), ",
+                c.wall / b.wall, c.cpuShare, c.turn);
+    if (display)
+        std::printf("window / bare loop %.4f (goal <= 1.01), window cpu / wall %.4f (goal <= 0.03)\n",
+                    window.wall / windowBare.wall, window.cpuShare);
+    else
+        std::printf("window not measured (no display)\n");
     return 0;
 }

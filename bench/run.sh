@@ -20,7 +20,7 @@ echo "Machine: $(nproc) processors, $(grep -m1 'model name' /proc/cpuinfo | cut 
 echo
 "$build/bench/bench_exchanges"
 echo
-"$build/bench/bench_paced"
+"${display[@]}" "$build/bench/bench_paced" 2> >(grep -v -e XDG_RUNTIME_DIR -e propagateSizeHints >&2)
 echo
 "${display[@]}" "$build/bench/bench_listing" 2> >(grep -v -e XDG_RUNTIME_DIR -e propagateSizeHints >&2)
 echo

@@ -12,8 +12,21 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QScreen>
+#include <QStyle>
+#include <QStyleFactory>
 #include <QTimer>
 #include <QToolButton>
+
+// The paint events a widget gets.
+struct PaintCounter : QObject {
+    int paints = 0;
+    bool eventFilter(QObject *, QEvent *e) override
+    {
+        paints += e->type() == QEvent::Paint;
+        return false;
+    }
+};
 
 class TestForm1 : public QObject {
     Q_OBJECT
@@ -306,6 +319,72 @@ private slots:
         QVERIFY2(!second.ok() && second.message().startsWith(told.replace("%1", first.dir.filePath(at))),
                  qPrintable(second.message()));
         QCOMPARE(readAll(first.w->work().listingPath()), listing::format(pattern(100)));
+    }
+
+    // The progress bar as a Read drives it, a byte at a time, each step a frame later: what
+    // the screen holds after each step is the bar drawn afresh at that value, and the bar
+    // is drawn again only when its edge moves a pixel.
+    void progressBar_data()
+    {
+        QTest::addColumn<QString>("style");
+        QTest::addColumn<Qt::LayoutDirection>("direction");
+        QTest::addColumn<int>("size");  // bytes of the run
+        QTest::addColumn<int>("step");  // bytes a frame
+        QTest::newRow("Fusion, AT89C52, a third of a pixel a frame") << "Fusion" << Qt::LeftToRight << 8192 << 9;
+        QTest::newRow("Fusion, right to left, AT89C51, 3 pixels") << "Fusion" << Qt::RightToLeft << 4096 << 40;
+        QTest::newRow("Windows chunks, AT89C51, 2 pixels") << "Windows" << Qt::LeftToRight << 4096 << 27;
+        QTest::newRow("Windows chunks, right to left, AT89C52, half a pixel")
+            << "Windows" << Qt::RightToLeft << 8192 << 13;
+    }
+    void progressBar()
+    {
+        QFETCH(QString, style);
+        QFETCH(Qt::LayoutDirection, direction);
+        QFETCH(int, size);
+        QFETCH(int, step);
+        std::unique_ptr<QStyle> look(QStyleFactory::create(style));
+        QVERIFY(look);
+        ScaledProgressBar bar;
+        bar.setStyle(look.get());
+        bar.setLayoutDirection(direction);
+        bar.setFixedSize(313, 17);  // the window's
+        bar.setMaximumValue(size);
+        bar.setCurrentValue(1);
+        bar.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&bar));
+        QTest::qWait(50);
+        PaintCounter counter;
+        bar.installEventFilter(&counter);
+        const auto shown = [&] {
+            return bar.screen()->grabWindow(bar.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+        };
+        const int frames = 16;
+        int byte = 1, paints = 0;
+        for (int i = 0; i < frames; ++i) {
+            bar.setCurrentValue(byte += step);
+            QTest::qWait(ScaledProgressBar::frameMs + 4);
+            paints += std::exchange(counter.paints, 0);
+            QCOMPARE(shown(), bar.grab().toImage().convertToFormat(QImage::Format_RGB32));
+            counter.paints = 0;  // grab() draws the bar too
+        }
+        const int pixels = (frames * step * bar.width() + size - 1) / size;
+        QVERIFY2(paints <= std::min(frames, pixels + 1), qPrintable(QString::number(paints)));
+        bar.setCurrentValue(size);
+        QTest::qWait(ScaledProgressBar::frameMs + 4);
+        QCOMPARE(shown(), bar.grab().toImage().convertToFormat(QImage::Format_RGB32));
+
+        // It looks as Qt's own bar at the same value.
+        for (int at : {size / 3, size}) {
+            bar.setCurrentValue(at);
+            QProgressBar plain;
+            plain.setStyle(look.get());
+            plain.setLayoutDirection(direction);
+            plain.setFixedSize(bar.size());
+            plain.setTextVisible(false);
+            plain.setRange(bar.minimum(), bar.maximum());
+            plain.setValue(bar.value());
+            QCOMPARE(bar.grab().toImage(), plain.grab().toImage());
+        }
     }
 
     // In the program's look a menu bar too narrow for its menus still shows its overflow
