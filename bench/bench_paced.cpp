@@ -225,7 +225,8 @@ public:
             return;
         }
         m_window->IdentifyDevice->click();
-        if (!m_window->AT89C51 || !m_window->ReadData->isEnabled() || !m_prompts.texts.isEmpty()) {
+        const ChipInfo *chip = m_window->chip();
+        if (!chip || chip->size != 4096 || !m_window->ReadData->isEnabled() || !m_prompts.texts.isEmpty()) {
             std::fprintf(stderr, "the window did not identify the AT89C51: %s\n",
                          qPrintable(m_prompts.texts.join(QLatin1Char(' '))));
             return;
@@ -322,6 +323,32 @@ bool windowInItsOwnProcess(const QString &tool, int runs, Row &window, Row &bare
     platform = f[8].trimmed();
     return true;
 }
+// The core's Reads, each at once with a bare loop on a board of its own.
+bool measureCore(const QString &tool, int runs, Side &core, Side &coreBare)
+{
+    bench::Board coreBoard(tool, pacedBoard), bareBoard(tool, pacedBoard);
+    if (coreBoard.path.isEmpty() || bareBoard.path.isEmpty())
+        return false;
+    const QByteArray erased(chipSize, char(0xFF));
+    for (int i = 0; i < runs; ++i) {
+        SerialLink link;
+        if (!bench::openLink(link, coreBoard.path))
+            return false;
+        BoardCommands board(link);
+        const auto coreRead = [&] {
+            const auto data = readDevice(board, chipSize, {});
+            if (!data.ok() || data.value() != erased) {
+                std::fprintf(stderr, "the paced Read through the core failed: %s\n", qPrintable(data.message()));
+                return false;
+            }
+            return true;
+        };
+        if (!atOnce(coreBoard.path, bareBoard.path, false, coreRead, core, coreBare))
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -334,33 +361,15 @@ int main(int argc, char **argv)
         return windowMain(argc, argv, tool, runs);
 
     QCoreApplication app(argc, argv);
-    bench::Board coreBoard(tool, pacedBoard), bareBoard(tool, pacedBoard);
-    if (coreBoard.path.isEmpty() || bareBoard.path.isEmpty())
-        return 1;
-    const QByteArray erased(chipSize, char(0xFF));
-    // Two bytes on the line per exchange: "R" out, the byte back ("I" goes out meanwhile).
-    const double lineSeconds = chipSize * 2 * 10 / 9600.0;
     Side core, coreBare;
-    for (int i = 0; i < runs; ++i) {
-        SerialLink link;
-        if (!bench::openLink(link, coreBoard.path))
-            return 1;
-        BoardCommands board(link);
-        const auto coreRead = [&] {
-            const auto data = readDevice(board, chipSize, {});
-            if (!data.ok() || data.value() != erased) {
-                std::fprintf(stderr, "the paced Read through the core failed: %s\n", qPrintable(data.message()));
-                return false;
-            }
-            return true;
-        };
-        if (!atOnce(coreBoard.path, bareBoard.path, false, coreRead, core, coreBare))
-            return 1;
-    }
+    if (!measureCore(tool, runs, core, coreBare))
+        return 1;
     // The window's Read wants a display; bench/run.sh gives it a virtual one where there is
     // none.
     const bool display = !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
                          || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    // Two bytes on the line per exchange: "R" out, the byte back ("I" goes out meanwhile).
+    const double lineSeconds = chipSize * 2 * 10 / 9600.0;
     Row window, windowBare;
     QString platform;
     if (display && !windowInItsOwnProcess(tool, runs, window, windowBare, platform))
