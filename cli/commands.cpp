@@ -239,9 +239,7 @@ int Cli::identify()
     const ChipInfo *chip = nullptr;
     if (int e = openAndIdentify(&chip); e != Success)
         return e;
-    record(m_id, Success);
-    m_t.result(QString::fromLatin1(chip->signature) + QLatin1Char('\n') + QString::fromLatin1(chip->caption));
-    return Success;
+    return report(m_id);
 }
 
 int Cli::blank()
