@@ -125,6 +125,7 @@ void Form1::Verify_Click()
     setStoppable(true);
     const Outcome verified = m_session.verify(image.value().bytes, barFor(*this));
     setStoppable(false);
+    // A failure is told once the view is back; a result while the bar still shows the end.
     if (verified.kind == Outcome::LinkFailure) {
         ProgressBar1->setCurrentValue(1);
         showStatusDisplay(false);

@@ -3,7 +3,6 @@
 // production.cpp, ports in portfinder.cpp.
 #include "cli.h"
 #include "identify.h"
-#include "intelhex.h"
 #include "listing.h"
 #include "outputfile.h"
 #include "portmap.h"
@@ -268,7 +267,7 @@ int Cli::read(const QString &path)
     // The image itself on standard output goes through the terminal's checked writes (a
     // reader that has gone ends the command quietly); its figures go beside it, not into it.
     if (isStandardOutput(path)) {
-        if (!m_t.data(format == ImageFormat::IntelHex ? intelhex::format(read.data) : read.data))
+        if (!m_t.data(encodeImage(read.data, format)))
             return Usage;
         m_t.note(path + QStringLiteral(": ") + sumsText(imageSums(read.data)));
         return Success;

@@ -123,7 +123,12 @@ Status saveImage(const Image &image, const QString &path, ImageFormat format)
             return content.failure();
         return writeOutput(path, content.value());
     }
-    return writeOutput(path, format == ImageFormat::IntelHex ? intelhex::format(image.bytes) : image.bytes);
+    return writeOutput(path, encodeImage(image.bytes, format));
+}
+
+QByteArray encodeImage(const QByteArray &bytes, ImageFormat format)
+{
+    return format == ImageFormat::IntelHex ? intelhex::format(bytes) : bytes;
 }
 
 Status writeFileSafely(const QString &path, const QByteArray &data)

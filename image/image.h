@@ -32,6 +32,8 @@ Result<Image> loadImage(const QString &path, ImageFormat format);
 Status requireData(const Image &image);
 // .hex, .ihx and .ihex (any case) are Intel HEX; every other name raw binary.
 ImageFormat formatForName(const QString &path);
+// An image's bytes as a file of `format` holds them.
+QByteArray encodeImage(const QByteArray &bytes, ImageFormat format);
 // Writes `image` to `path` in `format`, as writeOutput writes a file the user names. A save
 // in the image's own format copies its file byte for byte; a save onto the image's own file
 // leaves it as it is and succeeds.
