@@ -1,22 +1,22 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// voralith-cli's commands: one object per run holds the parsed options, the terminal and the
-// link to the board, and the table of commands says how each is named, shown and run.
+// voralith-cli's commands: one object per run holds the parsed options, the terminal, the
+// records and the sites (one board each, given by --port), and the table of commands says
+// how each is named, shown and run. What is asked and loaded is done once here; what is done
+// to a chip is done by each site (site.h) in a thread of its own.
 #pragma once
 
-#include "boardsession.h"
 #include "checksums.h"
 #include "image.h"
 #include "options.h"
 #include "records.h"
-#include "wholechip.h"
-#include "wording.h"
-#include "seriallink.h"
 #include "signals.h"
 #include "terminal.h"
-#include "workfolder.h"
 
 #include <QCommandLineParser>
-#include <QElapsedTimer>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 
@@ -29,6 +29,10 @@ enum Exit {
 };
 
 class Cli;
+class Site;
+class Sites;
+struct ChipInfo;
+struct Outcome;
 
 // The exit status of an outcome, by the table in --help.
 int exitFor(const Outcome &o);
@@ -47,16 +51,33 @@ std::span<const Command> commands();
 // The help's "Commands:" section and what it says of FILE, made from the table.
 QString commandsHelp();
 
+// One board's port as the options give it: how the site's link is set up in its thread.
+struct SitePort {
+    QString name;                       // the site as told and recorded: the device as given
+    int number = 2;                     // the port number its link uses
+    QList<QPair<int, QString>> mapped;  // the port numbers mapped for this run
+    QString given;                      // --port DEVICE as typed; empty for ComN
+    QString device;                     // the device it leads to
+};
+
+// What one site's program of one chip came to.
+struct SiteChip {
+    int status = 0;
+    QString result;  // "passed", "failed" or "empty"
+    bool noteRefused = false;
+};
+
 class Cli {
 public:
-    Cli(const QCommandLineParser &p, const Options &o, Terminal &t, Records &r) : m_p(p), m_o(o), m_t(t), m_r(r) {}
-    // The options every command takes checked, the port set up if the command needs it, and
-    // the command run; its exit status.
+    Cli(const QCommandLineParser &p, const Options &o, Terminal &t, Records &r);
+    ~Cli();
+    // The options every command takes checked, the ports set up if the command needs them,
+    // and the command run; its exit status.
     int run(const Command &command, const QString &argument);
-    // Ctrl+C, SIGTERM or output that cannot be written: the wait in hand ends, and the
-    // command ends through its normal path (the port closed, a note of a broken-off
-    // change kept).
-    void stop() { m_link.requestStop(); }
+    // Ctrl+C, SIGTERM or output that cannot be written: each site's wait in hand ends, and
+    // the command ends through its normal path (the ports closed, a note of a broken-off
+    // change kept). From any thread.
+    void stop();
 
     int identify();
     int blank();
@@ -69,47 +90,31 @@ public:
     int program(const QString &path);
     int ports();
 
-private:
-    bool stopped() const { return m_link.stopRequested() || stopsignals::stopStatus() != 0; }
-    int setUpPort();
-    int openAndIdentify(const ChipInfo **chip);
-    // Each step shown by its name as it starts; `maximum`, when given, is its bar's end.
-    // With --json each step's start and progress are told too.
-    ProgressFor steps(double maximum = 0)
-    {
-        return [this, maximum](Step step) {
-            stepStarts(step);
-            const Progress bar = m_r.progress(site(), m_round, step, m_t.step(stepName(step)));
-            if (maximum > 0)
-                bar.maximum(maximum);
-            return bar;
-        };
-    }
-    // Tells an outcome: its result, or why it failed; the exit status it gives.
-    int report(const Outcome &o);
+    // What the sites share, read-only while they run (the terminal and records lock).
+    Terminal &terminal() { return m_t; }
+    Records &records() { return m_r; }
+    const ChipInfo *wanted() const { return m_wanted; }
+    bool noErase() const { return m_p.isSet(m_o.noErase); }
+    bool repeating() const { return m_p.isSet(m_o.repeat); }
+    QString commandName() const { return QString::fromLatin1(m_command->name); }
+    bool stopped() const { return m_stopped || stopsignals::stopStatus() != 0; }
+    // A result that could not go into the log: said once, and no site starts another chip.
+    void logFailed(const QString &why);
+    bool logFailing() const { return m_logFailed; }
 
-    // --json and --log: the command's start (once, with the image it was given when there is
-    // one), a step that starts, and the result of the round in hand.
-    QString site() const { return m_link.portName(); }
+private:
+    int setUpPorts();
+    int sameDeviceTwice();
+    // `job` on every site at once, each in its thread; the highest status among them. The
+    // sites are made on the first call and kept until the command ends.
+    int onSites(const std::function<int(Site &)> &job);
+    std::vector<int> onEachSite(const std::function<int(Site &)> &job);
+    // With several sites, each site's result named; the highest status among them.
+    int summarise(const std::vector<int> &statuses);
+    // --json and --log: the command's start (once, with the image it was given when there
+    // is one); a result for each site that had none, when the command ended before the sites.
     void begin(const JsonLine &image = {});
-    void stepStarts(Step step)
-    {
-        m_step = step;
-        m_r.step(site(), m_round, step);
-    }
-    void record(const Outcome &o, int status, const JsonLine &extra = {});
-    // A round that ended with no outcome (a refused file, a port that would not open, a
-    // question not asked): its result from what was told.
-    void recordFailure(int status);
-    JsonLine resultHead(const QString &result, int status, const Outcome &o) const;
-    void newRound(int round)
-    {
-        m_round = round;
-        m_roundTime.start();
-        m_recorded = false;
-        m_step.reset();
-        m_id = Outcome();
-    }
+    void recordUnstarted(int status);
     // The format --format gives (checked to be bin or hex before any command runs).
     std::optional<ImageFormat> givenFormat() const
     {
@@ -118,51 +123,32 @@ private:
         return m_p.value(m_o.format) == QLatin1String("hex") ? ImageFormat::IntelHex : ImageFormat::Binary;
     }
     int loadFile(const QString &path, Image *image);
-    int fitsChip(const Image &image, const ChipInfo &chip);
-    int loadForChip(const QString &path, Image *image, const ChipInfo **chip);
-    void printSums(const QString &path, const QByteArray &bytes)
-    {
-        m_t.result(path + QStringLiteral(": ") + sumsText(imageSums(bytes)));
-    }
-    int boardFailure(const QString &text)
-    {
-        // What ends as this program stopped it (its output failed) is no fault of the board.
-        const bool ours = stopped();
-        m_t.failure(text);
-        return ours ? Usage : NoBoard;
-    }
+    // Write, verify and program: the file loaded and holding data, before any board is used.
+    int loadImageFor(const QString &path, Image *image);
     int fileFailure(const QString &text)
     {
         m_t.failure(text);
         return Usage;
     }
     bool confirm(const QString &title, const QString &explanation = {});
-    // A Write, Chip Erase or program on this port that broke off (here or in the window)
-    // left a record: the chip may be half-written. Told before the port is used again.
-    void tellUnfinishedChanges()
-    {
-        for (const UnfinishedChange &c : m_session.unfinishedChanges())
-            m_t.failure(wording::halfWritten(c, Audience::Shell));
-    }
 
-    // program: one chip, or with --repeat one after another.
-    int programChips(const QString &path, const Image &image);
-    Outcome programChip(const Image &image, const BoardSession::ProgramOptions &options);
+    // program: one chip on each site, or with --repeat round after round.
+    struct Counts;
+    int programChips(const Image &image);
+    void tellRound(int round, const std::vector<SiteChip> &chips, const std::vector<Counts> &counts);
     bool nextChip();
 
     const QCommandLineParser &m_p;
     const Options &m_o;
     Terminal &m_t;
     Records &m_r;
-    BoardSession m_session{WorkFolder::defaultLocation()};
-    SerialLink &m_link = m_session.link();
     const ChipInfo *m_wanted = nullptr;
     const Command *m_command = nullptr;
     bool m_deviceCommand = false;  // one that works on a chip: it gives results
-    int m_round = 1;
-    QElapsedTimer m_roundTime;
-    bool m_recorded = false;
-    bool m_logFailed = false;
-    std::optional<Step> m_step;  // the step in hand
-    Outcome m_id;                // the round's identification
+    QList<SitePort> m_ports;
+    std::unique_ptr<Sites> m_sites;
+    std::mutex m_sitesLock;  // a stop from another thread finds the sites whole
+    std::atomic<bool> m_stopped = false;
+    std::atomic<bool> m_logFailed = false;
+    std::once_flag m_logFailureTold;
 };

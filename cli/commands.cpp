@@ -2,6 +2,10 @@
 // voralith-cli's table of commands and the commands that work on one chip; program is in
 // production.cpp, ports in portfinder.cpp.
 #include "cli.h"
+#include "deviceidentity.h"
+#include "site.h"
+#include "sites.h"
+#include "wholechip.h"
 #include "identify.h"
 #include "listing.h"
 #include "outputfile.h"
@@ -65,6 +69,10 @@ QString commandsHelp()
     return text + QLatin1Char('\n') + QString::fromLatin1(kFiles);
 }
 
+Cli::Cli(const QCommandLineParser &p, const Options &o, Terminal &t, Records &r) : m_p(p), m_o(o), m_t(t), m_r(r) {}
+
+Cli::~Cli() = default;
+
 int Cli::run(const Command &command, const QString &argument)
 {
     if (m_p.isSet(m_o.chip)) {
@@ -87,7 +95,7 @@ int Cli::run(const Command &command, const QString &argument)
         return Usage;
     }
     if (command.needsPort) {
-        if (int e = setUpPort(); e != Success)
+        if (int e = setUpPorts(); e != Success)
             return e;
     }
     // No chip is worked on without its record: a log that cannot be opened stops the
@@ -98,45 +106,136 @@ int Cli::run(const Command &command, const QString &argument)
             return Usage;
         }
     }
-    newRound(1);
     // A command given an image starts once it has loaded it, to name it.
     if (!command.argument || QLatin1String(command.argument) != QLatin1String("FILE") || name == QLatin1String("read"))
         begin();
     int status = command.run(*this, argument);
-    if (m_deviceCommand && !m_recorded && status != Success)
-        recordFailure(status);
+    // A command that ended before its sites started still gives each site its result.
+    if (m_deviceCommand && !m_sites && status != Success)
+        recordUnstarted(status);
+    {
+        const std::lock_guard hold(m_sitesLock);
+        m_sites.reset();
+    }
     return m_logFailed ? std::max(status, int(Usage)) : status;
 }
 
-int Cli::setUpPort()
+int Cli::setUpPorts()
 {
-    m_link.setNaming(SerialLink::Naming::ByDevice);
-    int number = 2;
+    SitePort base;
     if (m_p.isSet(m_o.com)) {
         const PortRequest com = parsePortOption(PortOption::CliCom, m_p.value(m_o.com));
         if (com.refused()) {
             m_t.failure(com.refusal);
             return Usage;
         }
-        number = com.number;
+        base.number = com.number;
         if (!com.device.isEmpty())
-            m_link.portMap().mapForThisRun(number, com.device);
+            base.mapped.append({com.number, com.device});
     }
-    if (m_p.isSet(m_o.port)) {
-        const PortRequest port = parsePortOption(PortOption::CliPort, m_p.value(m_o.port));
-        if (port.refused()) {
-            m_t.failure(port.refusal);
-            return Usage;
+    // Each --port is a site, in the order given; without one, the port --com names.
+    QStringList given = m_p.values(m_o.port);
+    if (given.isEmpty())
+        given << QString();
+    for (const QString &text : given) {
+        SitePort port = base;
+        if (m_p.isSet(m_o.port)) {
+            const PortRequest request = parsePortOption(PortOption::CliPort, text);
+            if (request.refused()) {
+                m_t.failure(request.refusal);
+                return Usage;
+            }
+            if (request.number)
+                port.number = request.number;
+            if (!request.device.isEmpty()) {
+                port.given = text;
+                port.mapped.append({port.number, request.device});
+            }
         }
-        if (port.number)
-            number = port.number;
-        if (!port.device.isEmpty()) {
-            m_link.setGivenName(m_p.value(m_o.port));
-            m_link.portMap().mapForThisRun(number, port.device);
-        }
+        PortMap map;
+        for (const auto &[number, device] : port.mapped)
+            map.mapForThisRun(number, device);
+        port.device = map.deviceFor(port.number);
+        port.name = port.given.isEmpty() ? port.device : port.given;
+        m_ports << port;
     }
-    m_link.setPortNumber(number);
+    return m_ports.size() > 1 ? sameDeviceTwice() : Success;
+}
+
+// Two sites on one board would each take the other's replies.
+int Cli::sameDeviceTwice()
+{
+    QList<DeviceIdentity> seen;
+    for (const SitePort &port : m_ports) {
+        const DeviceIdentity id = DeviceIdentity::of(port.device);
+        for (qsizetype i = 0; i < seen.size(); ++i) {
+            if (seen.at(i).sameAs(id)) {
+                m_t.failure(QStringLiteral("voralith-cli: %1 and %2 are the same device; give each board once.")
+                                .arg(m_ports.at(i).name, port.name));
+                return Usage;
+            }
+        }
+        seen << id;
+    }
     return Success;
+}
+
+void Cli::stop()
+{
+    m_stopped = true;
+    const std::lock_guard hold(m_sitesLock);
+    if (m_sites)
+        m_sites->stop();
+}
+
+std::vector<int> Cli::onEachSite(const std::function<int(Site &)> &job)
+{
+    if (!m_sites) {
+        m_t.setSites([this] {
+            QStringList names;
+            for (const SitePort &port : m_ports)
+                names << port.name;
+            return names;
+        }());
+        auto sites = std::make_unique<Sites>(*this, m_ports);
+        const std::lock_guard hold(m_sitesLock);
+        m_sites = std::move(sites);
+        if (stopped())
+            m_sites->stop();
+    }
+    return m_sites->run([&job](Site &site) {
+        const int status = job(site);
+        site.ends(status);
+        return status;
+    });
+}
+
+int Cli::onSites(const std::function<int(Site &)> &job)
+{
+    const std::vector<int> statuses = onEachSite([&job](Site &site) {
+        site.newRound(1);
+        return job(site);
+    });
+    return summarise(statuses);
+}
+
+int Cli::summarise(const std::vector<int> &statuses)
+{
+    const int worst = *std::max_element(statuses.begin(), statuses.end());
+    if (statuses.size() < 2)
+        return worst;
+    m_t.closeSiteLines();
+    const auto passed = std::count(statuses.begin(), statuses.end(), int(Success));
+    QString text = QStringLiteral("Passed: %1 of %2.").arg(passed).arg(statuses.size());
+    for (std::size_t i = 0; i < statuses.size(); ++i)
+        text += QStringLiteral("\n  %1: %2").arg(m_ports.at(qsizetype(i)).name,
+                                                statuses[i] == Success ? QStringLiteral("passed")
+                                                                       : QStringLiteral("failed (exit %1)").arg(statuses[i]));
+    if (worst == Success)
+        m_t.result(text);
+    else
+        m_t.failure(text);
+    return worst;
 }
 
 int exitFor(const Outcome &o)
@@ -156,35 +255,6 @@ int exitFor(const Outcome &o)
     }
 }
 
-int Cli::report(const Outcome &o)
-{
-    const QString text = wording::text(o, Audience::Shell);
-    const int status = exitFor(o);
-    record(o, status == NoBoard && stopped() ? int(Usage) : status);
-    if (status == Success) {
-        if (!text.isEmpty())
-            m_t.result(text);
-        return Success;
-    }
-    if (status == NoBoard)
-        return boardFailure(text);
-    m_t.failure(text);
-    return status;
-}
-
-int Cli::openAndIdentify(const ChipInfo **chip)
-{
-    if (Status s = m_session.open(); !s)
-        return boardFailure(wording::failure(s.failure(), Audience::Shell));
-    tellUnfinishedChanges();
-    stepStarts(Step::Identify);
-    m_id = m_session.identify(m_wanted);
-    if (!m_id.ok())
-        return report(m_id);
-    *chip = m_id.chip;
-    return Success;
-}
-
 int Cli::loadFile(const QString &path, Image *image)
 {
     const std::optional<ImageFormat> format = givenFormat();
@@ -194,31 +264,21 @@ int Cli::loadFile(const QString &path, Image *image)
         return fileFailure(loaded.message());
     }
     *image = loaded.value();
+    image->path = path;
     begin(imageObject(path, image->bytes));
     return Success;
 }
 
-// The window writes what fits and leaves the rest out without a word; a script gets a
-// refusal instead, before anything is sent.
-// Write and verify: the file first (a bad one sends nothing), then the chip it must fit.
-int Cli::loadForChip(const QString &path, Image *image, const ChipInfo **chip)
+int Cli::loadImageFor(const QString &path, Image *image)
 {
     if (int e = loadFile(path, image); e != Success)
         return e;
     if (Status s = requireData(*image); !s)
         return fileFailure(s.message());
-    if (int e = openAndIdentify(chip); e != Success)
-        return e;
-    return fitsChip(*image, **chip);
+    return Success;
 }
 
-int Cli::fitsChip(const Image &image, const ChipInfo &chip)
-{
-    if (image.bytes.size() <= chip.size)
-        return Success;
-    return fileFailure(wording::tooLong(image.path, image.bytes.size(), chip));
-}
-
+// Asked once for the whole command, before any site starts.
 bool Cli::confirm(const QString &title, const QString &explanation)
 {
     if (m_p.isSet(m_o.yes))
@@ -235,87 +295,51 @@ bool Cli::confirm(const QString &title, const QString &explanation)
 
 int Cli::identify()
 {
-    const ChipInfo *chip = nullptr;
-    if (int e = openAndIdentify(&chip); e != Success)
-        return e;
-    return report(m_id);
+    return onSites([](Site &s) { return s.identify(); });
 }
 
 int Cli::blank()
 {
-    const ChipInfo *chip = nullptr;
-    if (int e = openAndIdentify(&chip); e != Success)
-        return e;
-    return report(m_session.blankCheck(steps()));
+    return onSites([](Site &s) { return s.blank(); });
 }
 
 int Cli::read(const QString &path)
 {
+    if (m_ports.size() > 1)
+        return fileFailure(QStringLiteral("voralith-cli: read takes one --port: it reads one chip into one file."));
     if (m_r.json() && isStandardOutput(path))
         return fileFailure(QStringLiteral("voralith-cli: with --json standard output carries only JSON; read into a "
                                           "file."));
     // A file that cannot be written is told before the chip is read, not after.
     if (Status s = checkOutput(path); !s)
         return fileFailure(s.message());
-    const ChipInfo *chip = nullptr;
-    if (int e = openAndIdentify(&chip); e != Success)
-        return e;
-    const Outcome read = m_session.read(steps());
-    if (!read.ok())
-        return report(read);
     const ImageFormat format = givenFormat().value_or(formatForName(path));
-    // The image itself on standard output goes through the terminal's checked writes (a
-    // reader that has gone ends the command quietly); its figures go beside it, not into it.
-    if (isStandardOutput(path)) {
-        if (!m_t.data(encodeImage(read.data, format)))
-            return Usage;
-        m_t.note(path + QStringLiteral(": ") + sumsText(imageSums(read.data)));
-        return Success;
-    }
-    if (Status s = saveImage(Image{read.data, QString(), format}, path, format); !s)
-        return fileFailure(s.message());
-    record(read, Success, JsonLine().add("file", path).append(sumsFields(read.data)));
-    printSums(path, read.data);
-    return Success;
+    return onSites([&](Site &s) { return s.read(path, format); });
 }
 
 int Cli::write(const QString &path)
 {
     Image image;
-    const ChipInfo *chip = nullptr;
-    if (int e = loadForChip(path, &image, &chip); e != Success)
+    if (int e = loadImageFor(path, &image); e != Success)
         return e;
     if (!confirm(QStringLiteral("Write Data")))
         return Usage;
-    const int status = report(m_session.write(image.bytes, steps(image.bytes.size()), [this](const Mismatch &m) {
-        m_t.failure(wording::wrongByte(m));
-    }));
-    if (status == Success)
-        printSums(path, image.bytes);
-    return status;
+    return onSites([&image](Site &s) { return s.write(image); });
 }
 
 int Cli::verify(const QString &path)
 {
     Image image;
-    const ChipInfo *chip = nullptr;
-    if (int e = loadForChip(path, &image, &chip); e != Success)
+    if (int e = loadImageFor(path, &image); e != Success)
         return e;
-    const int status = report(m_session.verify(image.bytes, steps(image.bytes.size() + 1)));
-    if (status == Success)
-        printSums(path, image.bytes);
-    return status;
+    return onSites([&image](Site &s) { return s.verify(image); });
 }
 
 int Cli::erase()
 {
-    const ChipInfo *chip = nullptr;
-    if (int e = openAndIdentify(&chip); e != Success)
-        return e;
     if (!confirm(QStringLiteral("Erase Chip")))
         return Usage;
-    stepStarts(Step::Erase);
-    return report(m_session.erase());
+    return onSites([](Site &s) { return s.erase(); });
 }
 
 int Cli::lock(const QString &text)
@@ -326,13 +350,9 @@ int Cli::lock(const QString &text)
         m_t.failure(QStringLiteral("lock takes 1, 2 or 3, not \"%1\".").arg(text));
         return Usage;
     }
-    const ChipInfo *chip = nullptr;
-    if (int e = openAndIdentify(&chip); e != Success)
-        return e;
     if (!confirm(QStringLiteral("Program lock bits 1 to %1").arg(bits), lockBitsExplanation(bits)))
         return Usage;
-    stepStarts(Step::Lock);
-    return report(m_session.lock(bits));
+    return onSites([bits](Site &s) { return s.lock(bits); });
 }
 
 int Cli::list(const QString &path)
@@ -348,6 +368,6 @@ int Cli::list(const QString &path)
     if (rows.endsWith(QLatin1Char('\n')))
         rows.chop(1);
     m_t.result(rows);
-    printSums(path, image.bytes);
+    m_t.result(path + QStringLiteral(": ") + sumsText(imageSums(image.bytes)));
     return Success;
 }

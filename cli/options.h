@@ -10,7 +10,8 @@ struct Options {
                                QStringLiteral("Show the version.")};
     QCommandLineOption port{QStringLiteral("port"),
                             QStringLiteral("The board's serial device, or ComN for port N as the window maps it (the "
-                                           "section [Ports] of the settings file, else /dev/ttyS<N-1>)."),
+                                           "section [Ports] of the settings file, else /dev/ttyS<N-1>). Given "
+                                           "several times, every board works at once (not read)."),
                             QStringLiteral("DEVICE|ComN")};
     QCommandLineOption com{QStringLiteral("com"),
                            QStringLiteral("Port number N, as the window's Com N (default 2); N=DEVICE maps it to "

@@ -6,6 +6,7 @@
 #include "identify.h"
 #include "portmap.h"
 #include "portscan.h"
+#include "wholechip.h"
 
 namespace {
 
@@ -114,13 +115,20 @@ int Cli::ports()
     QStringList extra = stored.values();
     if (!mapped.device.isEmpty() && !extra.contains(mapped.device))
         extra << mapped.device;
-    const QString given = m_link.devicePath();
-    if (m_p.isSet(m_o.port) && !extra.contains(given))
-        extra << given;
+    QStringList given;
+    for (const SitePort &port : m_ports)
+        given << port.device;
+    if (m_p.isSet(m_o.port)) {
+        for (const QString &device : given)
+            if (!extra.contains(device))
+                extra << device;
+    }
     QList<SerialDevice> devices = serialDevices(extra);
-    // With --port, only that device.
+    // With --port, only the devices it names.
     if (m_p.isSet(m_o.port))
-        devices.removeIf([&](const SerialDevice &d) { return !leadsTo(given, d); });
+        devices.removeIf([&](const SerialDevice &d) {
+            return std::none_of(given.begin(), given.end(), [&](const QString &g) { return leadsTo(g, d); });
+        });
     if (m_r.json()) {
         for (const SerialDevice &d : devices)
             m_r.event("port", deviceFields(d, m_p.isSet(m_o.probe)));

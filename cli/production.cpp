@@ -1,67 +1,73 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// voralith-cli program: identify, erase, blank check, write and verify one chip, or with
-// --repeat one chip after another until the user stops, with a count at the end.
-#include "cli.h"
+// voralith-cli program: identify, erase, blank check, write and verify one chip on each
+// site, or with --repeat round after round until the user stops, with counts after each
+// round and at the end.
+#include "site.h"
 #include "wording.h"
 
 #include <algorithm>
 
+// What a site has programmed so far.
+struct Cli::Counts {
+    int programmed = 0, failed = 0, empty = 0;
+    void add(const Site::Chip &chip)
+    {
+        ++(chip.result == QLatin1String("passed") ? programmed : chip.result == QLatin1String("empty") ? empty : failed);
+    }
+    Counts &operator+=(const Counts &c)
+    {
+        programmed += c.programmed;
+        failed += c.failed;
+        empty += c.empty;
+        return *this;
+    }
+    QString text() const
+    {
+        return QStringLiteral("programmed %1, failed %2, empty sockets %3").arg(programmed).arg(failed).arg(empty);
+    }
+};
+
 int Cli::program(const QString &path)
 {
     Image image;
-    if (int e = loadFile(path, &image); e != Success)
+    if (int e = loadImageFor(path, &image); e != Success)
         return e;
-    if (Status s = requireData(image); !s)
-        return fileFailure(s.message());
-    if (Status s = m_link.open(); !s)
-        return boardFailure(wording::failure(s.failure(), Audience::Shell));
     if (!confirm(QStringLiteral("Program")))
         return Usage;
-    return programChips(path, image);
+    return programChips(image);
 }
 
-int Cli::programChips(const QString &path, const Image &image)
+int Cli::programChips(const Image &image)
 {
-    const bool repeat = m_p.isSet(m_o.repeat);
-    BoardSession::ProgramOptions options;
-    options.erase = !m_p.isSet(m_o.noErase);
-    options.wanted = m_wanted;
-    int programmed = 0, failed = 0, worst = Success, attempts = 0;
-    for (;;) {
-        const int number = programmed + failed + 1;
-        // Each attempt is a round of its own, an empty socket too.
-        newRound(++attempts);
-        const QString chipLabel = repeat ? QStringLiteral("Chip %1: ").arg(number) : QString();
-        const Outcome outcome = programChip(image, options);
-        if (outcome.kind == Outcome::NoteRefused) {
-            record(outcome, Usage);
-            // Nothing was sent, and no chip can be programmed without its note.
-            m_t.failure(chipLabel + wording::text(outcome, Audience::Shell));
-            if (!repeat)
-                return Usage;
-            ++failed;
-            worst = std::max(worst, int(Usage));
-            break;
-        }
-        if (outcome.ok()) {
-            record(outcome, Success);
-            ++programmed;
-            m_t.result(chipLabel + wording::text(outcome, Audience::Shell));
-            printSums(path, image.bytes);
-        } else if (repeat && outcome.kind == Outcome::NoChip) {
-            // With --repeat an empty socket is no failure: the next chip is awaited.
-            record(outcome, Success);
-            m_t.failure(wording::text(outcome, Audience::Shell));
-        } else {
-            ++failed;
-            const int status = stopped() ? int(Usage) : exitFor(outcome);
-            record(outcome, status);
-            worst = std::max(worst, status);
-            m_t.failure(chipLabel + wording::text(outcome, Audience::Shell));
-        }
+    const bool repeat = repeating();
+    const bool several = m_ports.size() > 1;
+    std::vector<Counts> counts(std::size_t(m_ports.size()));
+    std::vector<Site::Chip> chips(counts.size());
+    int worst = Success;
+    for (int round = 1;; ++round) {
+        const std::vector<int> statuses = onEachSite([&](Site &site) {
+            // Each attempt is a round of its own, an empty socket too.
+            const std::size_t i = std::size_t(site.index());
+            site.newRound(round);
+            const Counts &c = counts[i];
+            chips[i] = site.programChip(image, repeat ? QStringLiteral("Chip %1: ").arg(c.programmed + c.failed + 1)
+                                                      : QString());
+            return chips[i].status;
+        });
         if (!repeat)
-            return worst;
-        // The record of this chip is not on the disk: no next chip.
+            return summarise(statuses);
+        bool noteRefused = false;
+        for (std::size_t i = 0; i < chips.size(); ++i) {
+            counts[i].add(chips[i]);
+            worst = std::max(worst, chips[i].status);
+            noteRefused = noteRefused || chips[i].noteRefused;
+        }
+        if (several)
+            tellRound(round, chips, counts);
+        // Nothing was sent where a note could not be kept, and no chip is programmed without
+        // its note or its record.
+        if (noteRefused)
+            break;
         if (m_logFailed) {
             worst = std::max(worst, int(Usage));
             break;
@@ -69,26 +75,41 @@ int Cli::programChips(const QString &path, const Image &image)
         if (stopped() || !nextChip())
             break;
     }
-    const QString summary = QStringLiteral("Programmed: %1, failed: %2.").arg(programmed).arg(failed);
-    if (failed)
+    Counts total;
+    for (const Counts &c : counts)
+        total += c;
+    QString summary = QStringLiteral("Programmed: %1, failed: %2.").arg(total.programmed).arg(total.failed);
+    if (several) {
+        summary = QStringLiteral("Programmed: %1, failed: %2, empty sockets: %3.")
+                      .arg(total.programmed)
+                      .arg(total.failed)
+                      .arg(total.empty);
+        for (std::size_t i = 0; i < counts.size(); ++i)
+            summary += QStringLiteral("\n  %1: %2").arg(m_ports.at(qsizetype(i)).name, counts[i].text());
+    }
+    if (total.failed)
         m_t.failure(summary);
     else
         m_t.result(summary);
-    return failed ? worst : Success;
+    return total.failed ? worst : Success;
 }
 
-// One chip: a note left by an earlier change on this port is told first.
-Outcome Cli::programChip(const Image &image, const BoardSession::ProgramOptions &options)
+// After each round on several sites: a line for each, with its counts so far, and the total.
+void Cli::tellRound(int round, const std::vector<SiteChip> &chips, const std::vector<Counts> &counts)
 {
-    if (Status s = m_session.open(); !s) {
-        Outcome out;
-        out.operation = Operation::Program;
-        out.kind = Outcome::NotOpened;
-        out.failure = s.failure();
-        return out;
+    m_t.closeSiteLines();
+    QString text = QStringLiteral("Round %1:").arg(round);
+    Counts total;
+    for (std::size_t i = 0; i < chips.size(); ++i) {
+        const QString &result = chips[i].result;
+        text += QStringLiteral("\n  %1: %2 (%3)")
+                    .arg(m_ports.at(qsizetype(i)).name,
+                         result == QLatin1String("empty") ? QStringLiteral("empty socket") : result,
+                         counts[i].text());
+        total += counts[i];
     }
-    tellUnfinishedChanges();
-    return m_session.program(image.bytes, options, steps());
+    text += QStringLiteral("\n  all sites: %1.").arg(total.text());
+    m_t.result(text);
 }
 
 // Only an empty line programs the next chip: a word that is not one of the stops is asked
@@ -98,7 +119,8 @@ bool Cli::nextChip()
     static const QStringList stops{QStringLiteral("q"),  QStringLiteral("quit"), QStringLiteral("exit"),
                                    QStringLiteral("n"),  QStringLiteral("no"),   QStringLiteral("stop")};
     for (;;) {
-        m_t.prompt(QStringLiteral("Put the next chip in and press Enter; q and Enter stops. "));
+        m_t.prompt(m_ports.size() > 1 ? QStringLiteral("Put the next chips in and press Enter; q and Enter stops. ")
+                                      : QStringLiteral("Put the next chip in and press Enter; q and Enter stops. "));
         const auto line = m_t.readLine();
         if (!line || stopped())
             return false;

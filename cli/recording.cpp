@@ -1,25 +1,64 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What voralith-cli records of each command for --json and --log: its start, and one
-// result line per chip with the facts of its outcome.
-#include "cli.h"
+// result line per site and chip with the facts of its outcome.
+#include "site.h"
 #include "wording.h"
+
+namespace {
+QString forLine(QString text)
+{
+    return text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+}
+}  // namespace
 
 void Cli::begin(const JsonLine &image)
 {
     QStringList sites;
     if (m_deviceCommand || (m_command->needsPort && m_p.isSet(m_o.port)))
-        sites << site();
+        for (const SitePort &port : m_ports)
+            sites << port.name;
     m_r.start(QString::fromLatin1(m_command->name), sites, image);
 }
 
-JsonLine Cli::resultHead(const QString &result, int status, const Outcome &o) const
+void Cli::recordUnstarted(int status)
+{
+    begin();
+    for (const SitePort &port : m_ports) {
+        const JsonLine line = JsonLine()
+                                  .add("site", port.name)
+                                  .add("round", 1)
+                                  .add("command", commandName())
+                                  .add("result", QStringLiteral("failed"))
+                                  .add("status", status)
+                                  .add("signature", QJsonValue())
+                                  .add("chip", QJsonValue())
+                                  .add("duration_ms", 0)
+                                  .add("step", QJsonValue())
+                                  .add("address", QJsonValue())
+                                  .add("message", forLine(m_t.lastFailure()));
+        if (const QString why = m_r.result(line, QStringLiteral("failed")); !why.isEmpty())
+            logFailed(why);
+    }
+}
+
+void Cli::logFailed(const QString &why)
+{
+    m_logFailed = true;
+    std::call_once(m_logFailureTold, [&] {
+        m_t.failure(QStringLiteral("voralith-cli: the log %1 cannot be written: %2. No more chips are worked on "
+                                   "without their record.")
+                        .arg(m_p.value(m_o.log), why));
+    });
+}
+
+JsonLine Site::resultHead(const QString &result, int status, const Outcome &o) const
 {
     const QByteArray signature = o.signature.isEmpty() ? m_id.signature : o.signature;
     const ChipInfo *chip = o.chip ? o.chip : m_id.chip;
     return JsonLine()
-        .add("site", site())
+        .add("site", m_name)
         .add("round", m_round)
-        .add("command", QString::fromLatin1(m_command->name))
+        .add("command", m_cli.commandName())
         .add("result", result)
         .add("status", status)
         .add("signature", signature.size() == 3 ? QJsonValue(QString::fromLatin1(signature.toHex().toUpper()))
@@ -28,46 +67,45 @@ JsonLine Cli::resultHead(const QString &result, int status, const Outcome &o) co
         .add("duration_ms", m_roundTime.elapsed());
 }
 
-void Cli::record(const Outcome &o, int status, const JsonLine &extra)
+void Site::put(const JsonLine &line, const QString &result)
+{
+    m_recorded = true;
+    m_result = result;
+    if (const QString why = m_cli.records().result(line, result); !why.isEmpty())
+        m_cli.logFailed(why);
+}
+
+void Site::record(const Outcome &o, int status, const JsonLine &extra)
 {
     if (m_recorded)
         return;
-    m_recorded = true;
+    // An empty socket is "empty" where it is no failure (--repeat awaits the next chip).
     const QString result = o.ok() ? QStringLiteral("passed")
-                           : o.kind == Outcome::NoChip ? QStringLiteral("empty")
-                                                       : QStringLiteral("failed");
+                           : o.kind == Outcome::NoChip && status == Success ? QStringLiteral("empty")
+                                                                            : QStringLiteral("failed");
     JsonLine line = resultHead(result, status, o);
     if (!o.ok()) {
         // A link failure gives the address where the operation stopped.
         const int address = o.address >= 0 ? o.address : o.failure.address;
         line.add("step", jsonStep(o.step))
             .add("address", address >= 0 ? QJsonValue(jsonHex(address)) : QJsonValue())
-            .add("message", wording::text(o, Audience::Shell).replace(QLatin1String("\r\n"), QLatin1String("\n")));
+            .add("message", forLine(wording::text(o, Audience::Shell)));
         if (o.kind == Outcome::Difference || o.kind == Outcome::WrongByte)
             line.add("expected", jsonHex(o.expected, 2)).add("read", jsonHex(o.read, 2));
     }
     line.append(extra);
-    if (const QString why = m_r.result(line, result); !why.isEmpty()) {
-        m_logFailed = true;
-        m_t.failure(QStringLiteral("voralith-cli: the log %1 cannot be written: %2. No more chips are worked on "
-                                   "without their record.")
-                        .arg(m_p.value(m_o.log), why));
-    }
+    put(line, result);
 }
 
-void Cli::recordFailure(int status)
+void Site::recordFailure(int status)
 {
-    begin();
+    if (m_recorded || status == Success)
+        return;
     Outcome none;
     none.kind = Outcome::LinkFailure;
-    none.step = m_step.value_or(Step::Identify);
     JsonLine line = resultHead(QStringLiteral("failed"), status, none);
     line.add("step", m_step ? QJsonValue(jsonStep(*m_step)) : QJsonValue())
         .add("address", QJsonValue())
-        .add("message", QString(m_t.lastFailure()).replace(QLatin1String("\r\n"), QLatin1String("\n")));
-    m_recorded = true;
-    if (const QString why = m_r.result(line, QStringLiteral("failed")); !why.isEmpty()) {
-        m_logFailed = true;
-        m_t.failure(QStringLiteral("voralith-cli: the log %1 cannot be written: %2.").arg(m_p.value(m_o.log), why));
-    }
+        .add("message", forLine(m_lastFailure));
+    put(line, QStringLiteral("failed"));
 }

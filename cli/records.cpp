@@ -89,11 +89,13 @@ void Records::put(const JsonLine &line)
 
 void Records::event(const char *name, const JsonLine &fields)
 {
+    const std::lock_guard hold(m_lock);
     put(begin(name).append(fields));
 }
 
 void Records::start(const QString &command, const QStringList &sites, const JsonLine &image)
 {
+    const std::lock_guard hold(m_lock);
     if (m_started)
         return;
     m_started = true;
@@ -108,6 +110,7 @@ void Records::start(const QString &command, const QStringList &sites, const Json
 
 void Records::step(const QString &site, int round, Step step)
 {
+    const std::lock_guard hold(m_lock);
     put(begin("step").add("site", site).add("round", round).add("step", jsonStep(step)));
 }
 
@@ -126,6 +129,7 @@ Progress Records::progress(const QString &site, int round, Step step, const Prog
                     },
                     [this, inner, state, site, round, step](double v) {
                         inner.value(v);
+                        const std::lock_guard hold(m_lock);
                         if (state->last.isValid() && state->last.elapsed() < 100)
                             return;
                         state->last.start();
@@ -136,6 +140,7 @@ Progress Records::progress(const QString &site, int round, Step step, const Prog
 
 QString Records::result(const JsonLine &result, const QString &outcome)
 {
+    const std::lock_guard hold(m_lock);
     ++m_rounds;
     ++(outcome == QLatin1String("passed") ? m_passed : outcome == QLatin1String("empty") ? m_empty : m_failed);
     const JsonLine line = begin("result").append(result);
@@ -153,6 +158,7 @@ QString Records::result(const JsonLine &result, const QString &outcome)
 
 void Records::summary(int status)
 {
+    const std::lock_guard hold(m_lock);
     put(begin("summary").add("rounds", m_rounds).add("passed", m_passed).add("failed", m_failed)
              .add("empty", m_empty).add("status", status));
 }

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What voralith-cli tells a program (--json: one JSON object a line on standard output) and
 // keeps of every chip (--log FILE). Each result names its site (the device as given) and its
-// round, so that a run over several boards or many chips reads the same.
+// round, so that a run over several boards or many chips reads the same. The sites' threads
+// record at once: every call takes the lock, so lines and counts stay whole.
 #pragma once
 
 #include "appendlog.h"
@@ -13,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QJsonValue>
 #include <QStringList>
+#include <mutex>
 
 // One JSON object with its keys in the order they were added.
 class JsonLine {
@@ -64,6 +66,7 @@ private:
     QString m_run;
     JsonLine m_image;
     AppendLog m_log;
+    std::recursive_mutex m_lock;
     bool m_started = false;
     int m_rounds = 0, m_passed = 0, m_failed = 0, m_empty = 0;
 };

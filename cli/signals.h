@@ -26,4 +26,7 @@ int stopStatus();
 // a stop came (before or during the wait) or the input cannot be read.
 long long readInput(char *buffer, long long size);
 
+// The width of the terminal standard error writes to; 80 when it cannot be told.
+int terminalColumns();
+
 }  // namespace stopsignals

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace stopsignals {
@@ -95,6 +96,12 @@ long long readInput(char *buffer, long long size)
                 return -1;
         }
     }
+}
+
+int terminalColumns()
+{
+    winsize size{};
+    return ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
 }
 
 }  // namespace stopsignals

@@ -71,4 +71,12 @@ long long readInput(char *buffer, long long size)
     return got;
 }
 
+int terminalColumns()
+{
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info))
+        return info.srWindow.Right - info.srWindow.Left + 1;
+    return 80;
+}
+
 }  // namespace stopsignals

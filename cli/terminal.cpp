@@ -29,6 +29,12 @@ QByteArray forTerminal(const QString &text)
 }
 }  // namespace
 
+struct Terminal::SiteLine {
+    QByteArray step;  // the step in hand, padded
+    int shown = -1;   // its percent, -1 before the first
+    QByteArray end;   // the site's last word, once it has one
+};
+
 struct Terminal::Bar {
     QByteArray name;
     double maximum = 1;
@@ -74,6 +80,7 @@ void Terminal::fail(std::FILE *stream, int error)
 
 void Terminal::finish()
 {
+    const std::lock_guard hold(m_lock);
     endBar();
     for (std::FILE *stream : {stdout, stderr}) {
         if (!(stream == stdout ? m_outBroken : m_errBroken) && (std::fflush(stream) != 0 || std::ferror(stream)))
@@ -90,39 +97,131 @@ void Terminal::endBar()
     m_bar.reset();
 }
 
-void Terminal::result(const QString &text)
+void Terminal::setSites(const QStringList &names)
 {
+    const std::lock_guard hold(m_lock);
+    m_sites = names;
+    m_siteLines.assign(std::size_t(names.size()), SiteLine());
+    m_linesDrawn = 0;
+}
+
+QByteArray Terminal::named(const QString &text, int site) const
+{
+    QByteArray bytes = forTerminal(text);
+    if (site < 0 || m_sites.size() < 2)
+        return bytes + '\n';
+    const QByteArray name = m_sites.at(site).toLocal8Bit() + ": ";
+    QByteArray out;
+    for (const QByteArray &line : bytes.split('\n'))
+        out += line.isEmpty() ? QByteArray("\n") : name + line + '\n';
+    return out;
+}
+
+void Terminal::tell(std::FILE *stream, const QByteArray &text)
+{
+    if (!live() || m_linesDrawn == 0) {
+        put(stream, text);
+        return;
+    }
+    // Up to the first site's line, everything below it cleared.
+    put(stderr, "\x1b[" + QByteArray::number(m_linesDrawn) + "F\x1b[J");
+    m_linesDrawn = 0;
+    put(stream, text);
+    drawSiteLines();
+}
+
+QByteArray Terminal::siteLines() const
+{
+    qsizetype width = 0;
+    for (const QString &name : m_sites)
+        width = std::max(width, name.toLocal8Bit().size());
+    // A line longer than the terminal would wrap, and the lines would no longer be found
+    // where they were drawn.
+    const int columns = std::max(20, stopsignals::terminalColumns() - 1);
+    QByteArray all;
+    for (std::size_t i = 0; i < m_siteLines.size(); ++i) {
+        const SiteLine &s = m_siteLines[i];
+        QByteArray line = m_sites.at(qsizetype(i)).toLocal8Bit().leftJustified(width) + "  ";
+        if (!s.end.isEmpty()) {
+            line += s.end;
+        } else {
+            line += s.step;
+            if (s.shown >= 0) {
+                const int filled = s.shown * (barWidth / 2) / 100;
+                line += " [" + QByteArray(filled, '#') + QByteArray(barWidth / 2 - filled, ' ') + "] " +
+                        QByteArray::number(s.shown).rightJustified(3) + '%';
+            }
+        }
+        all += "\x1b[2K" + line.left(columns) + '\n';
+    }
+    return all;
+}
+
+void Terminal::drawSiteLines()
+{
+    QByteArray out;
+    if (m_linesDrawn)
+        out = "\x1b[" + QByteArray::number(m_linesDrawn) + 'F';
+    out += siteLines();
+    m_linesDrawn = int(m_siteLines.size());
+    put(stderr, out);
+}
+
+void Terminal::siteEnds(int site, const QString &word)
+{
+    const std::lock_guard hold(m_lock);
+    if (!live() || site < 0 || std::size_t(site) >= m_siteLines.size())
+        return;
+    m_siteLines[std::size_t(site)].end = word.toLocal8Bit();
+    drawSiteLines();
+}
+
+void Terminal::closeSiteLines()
+{
+    const std::lock_guard hold(m_lock);
+    m_linesDrawn = 0;
+    m_siteLines.assign(m_siteLines.size(), SiteLine());
+}
+
+void Terminal::result(const QString &text, int site)
+{
+    const std::lock_guard hold(m_lock);
     endBar();
     if (m_quiet)
         return;
-    put(m_json ? stderr : stdout, forTerminal(text + QLatin1Char('\n')));
+    tell(m_json ? stderr : stdout, named(text, site));
 }
 
 void Terminal::print(const QString &text)
 {
+    const std::lock_guard hold(m_lock);
     put(stdout, text.toLocal8Bit());
 }
 
-void Terminal::failure(const QString &text)
+void Terminal::failure(const QString &text, int site)
 {
+    const std::lock_guard hold(m_lock);
     endBar();
     m_lastFailure = text;
-    put(stderr, forTerminal(text + QLatin1Char('\n')));
+    tell(stderr, named(text, site));
 }
 
-void Terminal::note(const QString &text)
+void Terminal::note(const QString &text, int site)
 {
     if (!m_quiet)
-        failure(text);
+        failure(text, site);
 }
 
-Progress Terminal::step(const QString &name)
+Progress Terminal::step(const QString &name, int site)
 {
+    const std::lock_guard hold(m_lock);
     endBar();
     if (m_quiet)
         return {};
-    if (!m_barsOnTerminal) {
-        put(stderr, name.toLocal8Bit() + "...\n");
+    if (live() && site >= 0)
+        return siteStep(name, site);
+    if (!m_barsOnTerminal || m_sites.size() > 1) {
+        put(stderr, named(name + QStringLiteral("..."), site));
         return {};
     }
     auto bar = std::make_shared<Bar>();
@@ -131,6 +230,7 @@ Progress Terminal::step(const QString &name)
     put(stderr, "\r" + bar->name);
     return Progress{[bar](double m) { bar->maximum = m; },
                     [this, bar](double v) {
+                        const std::lock_guard hold(m_lock);
                         if (!bar->open)
                             return;
                         const double frac = bar->maximum > 0 ? std::clamp(v / bar->maximum, 0.0, 1.0) : 1.0;
@@ -145,13 +245,39 @@ Progress Terminal::step(const QString &name)
                     }};
 }
 
+// A site's step on its own line: the line drawn again when its percent moves.
+Progress Terminal::siteStep(const QString &name, int site)
+{
+    SiteLine &line = m_siteLines[std::size_t(site)];
+    line = SiteLine();
+    line.step = name.toLocal8Bit().leftJustified(12);
+    drawSiteLines();
+    auto maximum = std::make_shared<double>(1);
+    return Progress{[maximum](double m) { *maximum = m; },
+                    [this, maximum, site](double v) {
+                        const std::lock_guard hold(m_lock);
+                        SiteLine &l = m_siteLines[std::size_t(site)];
+                        const double frac = *maximum > 0 ? std::clamp(v / *maximum, 0.0, 1.0) : 1.0;
+                        const int pct = int(frac * 100);
+                        if (pct == l.shown || !l.end.isEmpty() || m_linesDrawn == 0)
+                            return;
+                        l.shown = pct;
+                        drawSiteLines();
+                    }};
+}
+
 bool Terminal::ask(const QString &question)
 {
-    endBar();
-    put(stderr, forTerminal(question + QStringLiteral(" [y/N] ")));
+    {
+        const std::lock_guard hold(m_lock);
+        endBar();
+        put(stderr, forTerminal(question + QStringLiteral(" [y/N] ")));
+    }
     const auto answer = readLine();
-    if (!answer)
+    if (!answer) {
+        const std::lock_guard hold(m_lock);
         put(stderr, "\n");
+    }
     const QString a = answer.value_or(QString()).trimmed().toLower();
     return a == QLatin1String("y") || a == QLatin1String("yes");
 }
@@ -187,6 +313,7 @@ std::optional<QString> Terminal::readLine()
 
 void Terminal::prompt(const QString &text)
 {
+    const std::lock_guard hold(m_lock);
     endBar();
     if (!m_typed)
         return;

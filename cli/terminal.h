@@ -2,15 +2,22 @@
 // What voralith-cli shows and asks: results on standard output, failures, questions and
 // progress on standard error. A bar per step when standard error is a terminal, a plain
 // line per step otherwise; --quiet leaves only the failures. Every write is checked.
+// With several sites (boards) every line names its site's device, and on a terminal each
+// site has a line of its own that stays in place. The sites' threads tell through one
+// terminal at once: every call takes its lock.
 #pragma once
 
 #include "operations.h"
 
+#include <QList>
 #include <QString>
+#include <QStringList>
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <vector>
 
 class Terminal {
 public:
@@ -19,20 +26,36 @@ public:
     Terminal(bool quiet, bool json = false);
     ~Terminal();
 
-    void result(const QString &text);
-    void failure(const QString &text);
+    // The sites' devices as told. With more than one, what a site tells (`site`: its index)
+    // is named by its device; -1 is the command's own word.
+    void setSites(const QStringList &names);
+    void result(const QString &text, int site = -1);
+    void failure(const QString &text, int site = -1);
     // The last failure told (a JSON result says it too).
     const QString &lastFailure() const { return m_lastFailure; }
     // One JSON line on standard output, --quiet or not.
-    bool line(const QByteArray &json) { return put(stdout, json); }
+    bool line(const QByteArray &json)
+    {
+        const std::lock_guard hold(m_lock);
+        return put(stdout, json);
+    }
     // A result told on standard error, when standard output carries data.
-    void note(const QString &text);
+    void note(const QString &text, int site = -1);
     // Text on standard output as it is, --quiet or not (the help, the version).
     void print(const QString &text);
     // Data on standard output as it is (an image read into "-"); false when it failed.
-    bool data(const QByteArray &bytes) { return put(stdout, bytes); }
+    bool data(const QByteArray &bytes)
+    {
+        const std::lock_guard hold(m_lock);
+        return put(stdout, bytes);
+    }
     // The progress sink of one step, named as it starts.
-    Progress step(const QString &name);
+    Progress step(const QString &name, int site = -1);
+    // A site's last word on its own line ("passed", "failed at Write"), kept there until
+    // the sites' lines are closed.
+    void siteEnds(int site, const QString &word);
+    // The sites' lines stay as they are; what follows goes under them.
+    void closeSiteLines();
     // A question answered on standard input; only "y" or "yes" says yes.
     bool ask(const QString &question);
     // A line of standard input; nothing at its end, when a stop came or once output failed.
@@ -52,7 +75,16 @@ public:
 
 private:
     struct Bar;
+    struct SiteLine;
     void endBar();
+    bool live() const { return m_sites.size() > 1 && m_barsOnTerminal; }
+    // Each line of `text` named by its site's device when there are several.
+    QByteArray named(const QString &text, int site) const;
+    // Text above the sites' lines: they are taken away, the text written, and drawn again.
+    void tell(std::FILE *stream, const QByteArray &text);
+    QByteArray siteLines() const;
+    Progress siteStep(const QString &name, int site);
+    void drawSiteLines();
     bool put(std::FILE *stream, const QByteArray &bytes);
     void fail(std::FILE *stream, int error);
     bool m_quiet;
@@ -67,4 +99,8 @@ private:
     std::shared_ptr<Bar> m_bar;
     QByteArray m_input;  // read but not yet taken as a line
     bool m_inputEnded = false;
+    QStringList m_sites;
+    std::vector<SiteLine> m_siteLines;
+    int m_linesDrawn = 0;  // the sites' lines on the terminal now, under the cursor's line
+    mutable std::recursive_mutex m_lock;
 };

@@ -1,0 +1,27 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The sites of a command, each in a thread of its own: its session is made there, its port
+// is waited on there, and a fault ends only that thread's work. The command's thread asks,
+// starts a job on every site at once and waits for them all, its event loop still running
+// so that Ctrl+C reaches every site.
+#pragma once
+
+#include "cli.h"
+
+#include <QThread>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class Sites {
+public:
+    Sites(Cli &cli, const QList<SitePort> &ports);
+    ~Sites();
+    // `job` on every site at once; each site's status, in the order of the sites.
+    std::vector<int> run(const std::function<int(Site &)> &job);
+    // Every site's wait in hand ends (from any thread).
+    void stop();
+
+private:
+    struct Worker;
+    std::vector<std::unique_ptr<Worker>> m_workers;
+};
