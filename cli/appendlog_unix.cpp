@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -45,6 +47,13 @@ QString AppendLog::append(const QByteArray &line)
 {
     if (m_fd < 0)
         return systemError(EBADF);
+    // A line that would cross the file size this process may write would be cut short: it
+    // is not begun.
+    rlimit cap{};
+    struct stat st {};
+    if (::getrlimit(RLIMIT_FSIZE, &cap) == 0 && cap.rlim_cur != RLIM_INFINITY && ::fstat(m_fd, &st) == 0 &&
+        rlim_t(st.st_size) + rlim_t(line.size()) > cap.rlim_cur)
+        return systemError(EFBIG);
     ssize_t written;
     do
         written = ::write(m_fd, line.constData(), size_t(line.size()));

@@ -50,6 +50,9 @@ void guardStandardStreams()
 void install(std::function<void()> onStop)
 {
     std::signal(SIGPIPE, SIG_IGN);
+    // A file that grows past the size this process may write fails its write (EFBIG), and
+    // is told, instead of ending the process with nothing said.
+    std::signal(SIGXFSZ, SIG_IGN);
     // Without the pipe Ctrl+C ends the program at once, as it would by default.
     if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;

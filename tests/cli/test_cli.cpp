@@ -16,6 +16,7 @@
 #include <QDir>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -631,6 +632,107 @@ private slots:
         }
     }
 
+    // Three sites, the middle one faulty: it alone fails, with its own result; the others
+    // receive exactly what a run of their own sends and pass. Every line told names its site.
+    void sites_data()
+    {
+        QTest::addColumn<QStringList>("fault");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("silent") << QStringList{"--silent-after", "5"} << 3 << "the board did not answer";
+        QTest::newRow("vanishing") << QStringList{"--vanish-after", "5"} << 3 << "was lost";
+        QTest::newRow("out of step") << QStringList{"--double-reply", "5"} << 3 << "out of step";
+        QTest::newRow("wrong byte") << QStringList{"--wrong-byte", "20=00"} << 1 << "Device contains data in 20h";
+        QTest::newRow("no chip") << QStringList{"--chip", "none"} << 3 << "No chip in the socket";
+    }
+    void sites()
+    {
+        QFETCH(QStringList, fault);
+        QFETCH(int, code);
+        QTemporaryDir dir;
+        const QByteArray every = pattern(256);
+        writeFile(dir.filePath("in.bin"), every);
+        BoardTool a({"--log", dir.filePath("a")}), bad(fault), c({"--log", dir.filePath("c")});
+        const QStringList sites{a.path, bad.path, c.path};
+        const Run run = cli(dir.path(), {"--json", "--yes", "--port", a.path, "--port", bad.path, "--port", c.path,
+                                         "program", "in.bin"});
+        QCOMPARE(run.code, code);
+        const QByteArray alone = kId + "E" + wire(Blank, {}, 8192) + wire(Write, every) + wire(Verify, every);
+        QCOMPARE(readAll(dir.filePath("a")), alone);
+        QCOMPARE(readAll(dir.filePath("c")), alone);
+        QMap<QString, QJsonObject> results;
+        QJsonObject start, summary;
+        for (const QString &line : run.out.split('\n', Qt::SkipEmptyParts)) {
+            const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
+            const QString event = o.value("event").toString();
+            if (event == "result")
+                results.insert(o.value("site").toString(), o);
+            else if (event == "start")
+                start = o;
+            else if (event == "summary")
+                summary = o;
+        }
+        QCOMPARE(start.value("sites").toVariant().toStringList(), sites);
+        QCOMPARE(results.size(), 3);  // one result per site
+        QCOMPARE(run.out.count("\"event\":\"result\""), 3);
+        for (const QString &site : {a.path, c.path}) {
+            QCOMPARE(results[site].value("result").toString(), "passed");
+            QCOMPARE(results[site].value("status").toInt(), 0);
+        }
+        const QJsonObject failed = results[bad.path];
+        QCOMPARE(failed.value("result").toString(), "failed");
+        QCOMPARE(failed.value("status").toInt(), code);
+        QFETCH(QString, message);
+        QVERIFY2(failed.value("message").toString().contains(message), qPrintable(failed.value("message").toString()));
+        QCOMPARE(summary.value("passed").toInt(), 2);
+        QCOMPARE(summary.value("failed").toInt(), 1);
+        QCOMPARE(summary.value("status").toInt(), code);
+        // Plain lines on standard error, each named by its site, then each site's result.
+        const QStringList err = run.err.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(err.mid(err.size() - 4), (QStringList{"Passed: 2 of 3.", "  " + a.path + ": passed",
+                                                      QString("  %1: failed (exit %2)").arg(bad.path).arg(code),
+                                                      "  " + c.path + ": passed"}));
+        for (const QString &line : err.mid(0, err.size() - 4))
+            QVERIFY2(line.startsWith(a.path + ": ") || line.startsWith(bad.path + ": ") || line.startsWith(c.path + ": "),
+                     qPrintable(line));
+    }
+
+    // Refused before anything is sent: one board named twice (through a link too), read
+    // with two sites.
+    void sitesRefused()
+    {
+        QTemporaryDir dir;
+        BoardTool a({"--log", dir.filePath("a"), "--link", dir.filePath("l")}), b({"--log", dir.filePath("b")});
+        const Run twice = cli(dir.path(), {"--port", a.path, "--port", b.path, "--port", "l", "identify"});
+        QCOMPARE(twice.code, 2);
+        QCOMPARE(twice.err, QString("voralith-cli: %1 and l are the same device; give each board once.\n").arg(a.path));
+        const Run read = cli(dir.path(), {"--port", a.path, "--port", b.path, "read", "out.bin"});
+        QCOMPARE(read.code, 2);
+        QCOMPARE(read.err, "voralith-cli: read takes one --port: it reads one chip into one file.\n");
+        QCOMPARE(readAll(dir.filePath("a")) + readAll(dir.filePath("b")), QByteArray());
+    }
+
+    // --repeat on two sites: a round on each per Enter, then a line per site with its counts
+    // and the total; an empty socket counts as no failure.
+    void sitesRepeat()
+    {
+        QTemporaryDir dir;
+        writeFile(dir.filePath("in.bin"), "ABC");
+        BoardTool a({}), empty({"--chip", "none"});
+        const Run run = cli(dir.path(), {"--yes", "--repeat", "--port", a.path, "--port", empty.path, "program", "in.bin"},
+                            "\n");
+        QCOMPARE(run.code, 0);
+        const QString round = "Round %1:\n  " + a.path + ": passed (programmed %1, failed 0, empty sockets 0)\n  " +
+                              empty.path + ": empty socket (programmed 0, failed 0, empty sockets %1)\n"
+                              "  all sites: programmed %1, failed 0, empty sockets %1.\n";
+        QVERIFY2(run.out.contains(round.arg(1)) && run.out.contains(round.arg(2)), qPrintable(run.out));
+        QVERIFY2(run.out.endsWith("Programmed: 2, failed: 0, empty sockets: 2.\n  " + a.path +
+                                  ": programmed 2, failed 0, empty sockets 0\n  " + empty.path +
+                                  ": programmed 0, failed 0, empty sockets 2\n"),
+                 qPrintable(run.out));
+        QCOMPARE(run.out.count(a.path + ": Chip "), 2);
+    }
+
     // --log: a line for every chip, appended; a log that cannot be opened sends nothing; one
     // that cannot be written stops before the next chip; two writers tear no line.
     void log()
@@ -653,6 +755,25 @@ private slots:
                                         "signature", "site", "status", "time"}));
         QCOMPARE(o.value("image").toObject().value("crc32").toString(), "A3830348");
         QCOMPARE(readAll(log).count('\n'), 1);
+
+        // A log that fills (a file size limit): the line that would not fit is not begun, and
+        // no site starts another chip.
+        BoardTool s1({"--log", dir.filePath("w1")}), s2({"--log", dir.filePath("w2")});
+        const QString small = dir.filePath("small.log");
+        const Run fills = cli(dir.path(), {"--port", s1.path, "--port", s2.path, "--log", small, "--yes", "--repeat",
+                                           "program", "in.bin"},
+                              "\n\n", [] {
+                                  const rlimit cap{500, 500};
+                                  ::setrlimit(RLIMIT_FSIZE, &cap);
+                              });
+        QCOMPARE(fills.code, 2);
+        QVERIFY2(fills.err.contains(small + " cannot be written: File too large."), qPrintable(fills.err));
+        const QByteArray kept = readAll(small);
+        QCOMPARE(kept.count('\n'), 1);
+        QVERIFY(QJsonDocument::fromJson(kept).isObject());
+        const QByteArray once = kId + "E" + wire(Blank, {}, 8192) + wire(Write, "ABC") + wire(Verify, "ABC");
+        QCOMPARE(readAll(dir.filePath("w1")), once);
+        QCOMPARE(readAll(dir.filePath("w2")), once);
 
         // Two runs of three chips each, on two boards, into one log at once.
         BoardTool other({});
