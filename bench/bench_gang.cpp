@@ -216,8 +216,8 @@ int main(int argc, char **argv)
     }
 
     std::printf("voralith-cli program, %d bytes into AT89C51s on paced boards with programming time "
-                "(median of %d runs each, taken in turn)\n",
-                imageSize, rounds);
+                "(median of %d run%s each, taken in turn)\n",
+                imageSize, rounds, plural(rounds));
     std::printf("%6s %14s %13s %10s %19s\n", "sites", "median wall s", "median cpu s", "cpu/wall", "cpu/wall per site");
     std::map<int, double> perSite;
     for (int count : counts) {
