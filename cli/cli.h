@@ -9,6 +9,7 @@
 #include "image.h"
 #include "options.h"
 #include "records.h"
+#include "serialnumber.h"
 #include "signals.h"
 #include "terminal.h"
 
@@ -43,7 +44,7 @@ struct Command {
     const char *help;      // its lines in the help, parted by \n
     int (*run)(Cli &cli, const QString &argument);
     bool needsPort;        // --port and --com are taken before it runs
-    const char *only[2];   // the options that are for this command only, without their dashes
+    const char *only[6];   // the options that are for this command (and others that list them) only, no dashes
 };
 
 // Every command, in the order the help shows them.
@@ -98,12 +99,24 @@ public:
     bool repeating() const { return m_p.isSet(m_o.repeat); }
     QString commandName() const { return QString::fromLatin1(m_command->name); }
     bool stopped() const { return m_stopped || stopsignals::stopStatus() != 0; }
+    // --serial: where the number goes; nothing without it.
+    const std::optional<SerialPlace> &serialPlace() const { return m_serialPlace; }
+    // The command's image file as given.
+    const QString &imagePath() const { return m_imagePath; }
+    // A number for the chip in `site`'s socket: the counter holds the next one on the disk,
+    // and the log this one, before it returns. A counter that cannot give one stops every
+    // site before its next chip.
+    Result<quint64> takeSerial(const QString &site, int round);
     // A result that could not go into the log: said once, and no site starts another chip.
     void logFailed(const QString &why);
     bool logFailing() const { return m_logFailed; }
 
 private:
     int setUpPorts();
+    int setUpSerial();
+    // Before any site starts: the place fits the chip and the image leaves it erased, and
+    // the counter file is sound.
+    int checkSerial(const Image &image);
     int sameDeviceTwice();
     // `job` on every site at once, each in its thread; the highest status among them. The
     // sites are made on the first call and kept until the command ends.
@@ -150,5 +163,9 @@ private:
     std::mutex m_sitesLock;  // a stop from another thread finds the sites whole
     std::atomic<bool> m_stopped = false;
     std::atomic<bool> m_logFailed = false;
+    QString m_imagePath;
+    std::optional<SerialPlace> m_serialPlace;
+    std::unique_ptr<SerialCounter> m_counter;
+    std::atomic<bool> m_serialFailed = false;
     std::once_flag m_logFailureTold;
 };

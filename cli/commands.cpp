@@ -23,7 +23,8 @@ const Command kCommands[] = {
     {"read", "FILE", "read the whole chip into FILE (- for standard output)",
      [](Cli &c, const QString &a) { return c.read(a); }, true},
     {"write", "FILE", "write FILE into the chip (it is not erased first)",
-     [](Cli &c, const QString &a) { return c.write(a); }, true},
+     [](Cli &c, const QString &a) { return c.write(a); }, true,
+     {"serial", "serial-file", "serial-start", "serial-step"}},
     {"verify", "FILE", "compare the chip with FILE", [](Cli &c, const QString &a) { return c.verify(a); }, true},
     {"erase", nullptr, "erase the chip", [](Cli &c, const QString &) { return c.erase(); }, true},
     {"lock", "1|2|3", "program lock bits 1 to N", [](Cli &c, const QString &a) { return c.lock(a); }, true},
@@ -32,7 +33,8 @@ const Command kCommands[] = {
     {"program", "FILE",
      "identify, erase, blank check, write and verify, stopping at\n"
      "the first step that fails",
-     [](Cli &c, const QString &a) { return c.program(a); }, true, {"no-erase", "repeat"}},
+     [](Cli &c, const QString &a) { return c.program(a); }, true,
+     {"no-erase", "repeat", "serial", "serial-file", "serial-start", "serial-step"}},
     {"ports", nullptr,
      "list the serial devices (with --port, that one), whether\n"
      "you may open each and whether another program holds it",
@@ -87,6 +89,8 @@ int Cli::run(const Command &command, const QString &argument)
         m_t.failure(QStringLiteral("--format takes bin or hex, not \"%1\".").arg(m_p.value(m_o.format)));
         return Usage;
     }
+    if (int e = setUpSerial(); e != Success)
+        return e;
     const QString name = QString::fromLatin1(command.name);
     m_command = &command;
     m_deviceCommand = command.needsPort && name != QLatin1String("ports");
@@ -118,6 +122,91 @@ int Cli::run(const Command &command, const QString &argument)
         m_sites.reset();
     }
     return m_logFailed ? std::max(status, int(Usage)) : status;
+}
+
+int Cli::setUpSerial()
+{
+    if (!m_p.isSet(m_o.serial)) {
+        if (m_p.isSet(m_o.serialFile) || m_p.isSet(m_o.serialStart) || m_p.isSet(m_o.serialStep)) {
+            m_t.failure(QStringLiteral("voralith-cli: --serial-file, --serial-start and --serial-step go with --serial."));
+            return Usage;
+        }
+        return Success;
+    }
+    const Result<SerialPlace> place = parseSerialPlace(m_p.value(m_o.serial));
+    if (!place) {
+        m_t.failure(QStringLiteral("voralith-cli: ") + place.message());
+        return Usage;
+    }
+    if (!m_p.isSet(m_o.serialFile) || m_p.value(m_o.serialFile).isEmpty()) {
+        m_t.failure(QStringLiteral("voralith-cli: --serial needs --serial-file FILE, the file that holds the next "
+                                   "number."));
+        return Usage;
+    }
+    // Digits only: no sign, no spaces, no other base.
+    auto whole = [this](const QCommandLineOption &option, quint64 fallback, quint64 least, quint64 *value) {
+        const QString text = m_p.value(option);
+        bool ok = !m_p.isSet(option) ||
+                  (!text.isEmpty() && std::all_of(text.begin(), text.end(), [](QChar c) { return c.isDigit(); }));
+        *value = m_p.isSet(option) && ok ? text.toULongLong(&ok) : fallback;
+        if (ok && *value >= least)
+            return true;
+        m_t.failure(QStringLiteral("voralith-cli: --%1 takes a whole number from %2 up, not \"%3\".")
+                        .arg(option.names().constFirst())
+                        .arg(least)
+                        .arg(text));
+        return false;
+    };
+    quint64 start = 1, step = 1;
+    if (!whole(m_o.serialStart, 1, 0, &start) || !whole(m_o.serialStep, 1, 1, &step))
+        return Usage;
+    m_serialPlace = place.value();
+    m_counter = std::make_unique<SerialCounter>(m_p.value(m_o.serialFile), start, step);
+    return Success;
+}
+
+int Cli::checkSerial(const Image &image)
+{
+    if (!m_serialPlace)
+        return Success;
+    const SerialPlace &place = *m_serialPlace;
+    const int room = m_wanted ? m_wanted->size : maxImageSize;
+    if (place.end() > room) {
+        return fileFailure(QStringLiteral("The serial number at %1h to %2h lies beyond the %3 bytes of %4.")
+                               .arg(QString::number(place.address, 16).toUpper(),
+                                    QString::number(place.end() - 1, 16).toUpper())
+                               .arg(room)
+                               .arg(m_wanted ? QStringLiteral("the ") + chipName(*m_wanted)
+                                             : QStringLiteral("the largest chip")));
+    }
+    if (const int at = dataAt(image.bytes, place); at >= 0) {
+        return fileFailure(QStringLiteral("%1 holds data at %2h, where the serial number goes (%3h to %4h): the "
+                                          "number is put only where the image is erased (FF).")
+                               .arg(image.path, QString::number(at, 16).toUpper(),
+                                    QString::number(place.address, 16).toUpper(),
+                                    QString::number(place.end() - 1, 16).toUpper()));
+    }
+    if (Status s = m_counter->prepare(place); !s)
+        return fileFailure(s.message());
+    return Success;
+}
+
+Result<quint64> Cli::takeSerial(const QString &site, int round)
+{
+    if (m_serialFailed || m_logFailed)
+        return Failure{QStringLiteral("No serial number was taken: the run is stopping.")};
+    const Result<quint64> number = m_counter->take(*m_serialPlace);
+    if (!number) {
+        m_serialFailed = true;
+        return number;
+    }
+    if (const QString why = m_r.serial(site, round, number.value()); !why.isEmpty()) {
+        logFailed(why);
+        return Failure{QStringLiteral("Serial number %1 is spent, but the log cannot record it: the chip is not "
+                                      "written without its record.")
+                           .arg(number.value())};
+    }
+    return number;
 }
 
 int Cli::setUpPorts()
@@ -249,6 +338,7 @@ int exitFor(const Outcome &o)
         return Different;
     case Outcome::TooLong:
     case Outcome::NoteRefused:
+    case Outcome::Withheld:
         return Usage;
     default:
         return NoBoard;
@@ -265,6 +355,7 @@ int Cli::loadFile(const QString &path, Image *image)
     }
     *image = loaded.value();
     image->path = path;
+    m_imagePath = path;
     begin(imageObject(path, image->bytes));
     return Success;
 }
@@ -321,6 +412,8 @@ int Cli::write(const QString &path)
 {
     Image image;
     if (int e = loadImageFor(path, &image); e != Success)
+        return e;
+    if (int e = checkSerial(image); e != Success)
         return e;
     if (!confirm(QStringLiteral("Write Data")))
         return Usage;

@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <algorithm>
+#include <cstring>
 #include <functional>
 
 namespace {
@@ -60,6 +61,12 @@ int undecodableArgument(int argc, char **argv, const QStringList &given, Termina
     return Success;
 }
 
+bool commandTakes(const Command &command, const char *option)
+{
+    return std::any_of(std::begin(command.only), std::end(command.only),
+                       [option](const char *o) { return o && std::strcmp(o, option) == 0; });
+}
+
 const Command *findCommand(const QString &name)
 {
     for (const Command &c : commands()) {
@@ -89,13 +96,19 @@ const Command *pickCommand(const QCommandLineParser &p, Terminal &t)
                       .arg(name, command->argument ? QStringLiteral("one argument") : QStringLiteral("no argument")));
         return nullptr;
     }
+    // An option that is for some commands only, given to another.
     for (const Command &c : commands()) {
         for (const char *option : c.only) {
-            if (option && &c != command && p.isSet(QString::fromLatin1(option))) {
-                t.failure(QStringLiteral("voralith-cli: --%1 is for %2 only.")
-                              .arg(QString::fromLatin1(option), QString::fromLatin1(c.name)));
-                return nullptr;
+            if (!option || !p.isSet(QString::fromLatin1(option)) || commandTakes(*command, option))
+                continue;
+            QStringList takers;
+            for (const Command &other : commands()) {
+                if (commandTakes(other, option))
+                    takers << QString::fromLatin1(other.name);
             }
+            t.failure(QStringLiteral("voralith-cli: --%1 is for %2 only.")
+                          .arg(QString::fromLatin1(option), takers.join(QLatin1String(" and "))));
+            return nullptr;
         }
     }
     return command;
@@ -157,7 +170,7 @@ int main(int argc, char **argv)
     p.setApplicationDescription(
         QStringLiteral("Drives the programmer board of AT89C51/AT89C52 flash microcontrollers.\n\n") + commandsHelp());
     p.addOptions({o.help, o.version, o.port, o.com, o.yes, o.quiet, o.format, o.chip, o.noErase, o.repeat, o.json, o.log,
-                  o.probe});
+                  o.serial, o.serialFile, o.serialStart, o.serialStep, o.probe});
     p.addPositionalArgument(QStringLiteral("COMMAND"), QStringLiteral("One of the commands above, with its argument."),
                             QStringLiteral("COMMAND [ARGUMENT]"));
 

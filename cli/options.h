@@ -36,6 +36,23 @@ struct Options {
                            QStringLiteral("Append a JSON line for every chip to FILE, on the disk before the next "
                                           "chip starts."),
                            QStringLiteral("FILE")};
+    QCommandLineOption serial{QStringLiteral("serial"),
+                              QStringLiteral("program, write: put a serial number into each chip at ADDR (hex), SIZE "
+                                             "bytes long, as be (binary, most significant byte first; the default), "
+                                             "le (least significant first), bcd (two decimal digits a byte) or ascii "
+                                             "(SIZE decimal digits). Taken from --serial-file, never given twice."),
+                              QStringLiteral("ADDR:SIZE[:FORMAT]")};
+    QCommandLineOption serialFile{QStringLiteral("serial-file"),
+                                  QStringLiteral("The file holding the next serial number (decimal digits and a line "
+                                                 "end); made from --serial-start when missing."),
+                                  QStringLiteral("FILE")};
+    QCommandLineOption serialStart{QStringLiteral("serial-start"),
+                                   QStringLiteral("The first serial number, for a --serial-file not yet made "
+                                                  "(default 1)."),
+                                   QStringLiteral("N")};
+    QCommandLineOption serialStep{QStringLiteral("serial-step"),
+                                  QStringLiteral("Added to the serial number after each one taken (default 1)."),
+                                  QStringLiteral("K")};
     QCommandLineOption probe{QStringLiteral("probe"),
                              QStringLiteral("ports: also identify a board on each port you may open (this sends bytes "
                                             "to the device).")};

@@ -32,6 +32,8 @@ int Cli::program(const QString &path)
     Image image;
     if (int e = loadImageFor(path, &image); e != Success)
         return e;
+    if (int e = checkSerial(image); e != Success)
+        return e;
     if (!confirm(QStringLiteral("Program")))
         return Usage;
     return programChips(image);
@@ -68,7 +70,7 @@ int Cli::programChips(const Image &image)
         // its note or its record.
         if (noteRefused)
             break;
-        if (m_logFailed) {
+        if (m_logFailed || m_serialFailed) {
             worst = std::max(worst, int(Usage));
             break;
         }

@@ -17,14 +17,22 @@ void Cli::begin(const JsonLine &image)
     if (m_deviceCommand || (m_command->needsPort && m_p.isSet(m_o.port)))
         for (const SitePort &port : m_ports)
             sites << port.name;
-    m_r.start(QString::fromLatin1(m_command->name), sites, image);
+    JsonLine serial;
+    if (m_serialPlace)
+        serial.add("address", jsonHex(m_serialPlace->address))
+            .add("size", m_serialPlace->size)
+            .add("format", m_serialPlace->formatName())
+            .add("file", m_counter->path())
+            .number("start", m_p.isSet(m_o.serialStart) ? m_p.value(m_o.serialStart).toULongLong() : 1)
+            .number("step", m_p.isSet(m_o.serialStep) ? m_p.value(m_o.serialStep).toULongLong() : 1);
+    m_r.start(QString::fromLatin1(m_command->name), sites, image, serial);
 }
 
 void Cli::recordUnstarted(int status)
 {
     begin();
     for (const SitePort &port : m_ports) {
-        const JsonLine line = JsonLine()
+        JsonLine line = JsonLine()
                                   .add("site", port.name)
                                   .add("round", 1)
                                   .add("command", commandName())
@@ -36,6 +44,8 @@ void Cli::recordUnstarted(int status)
                                   .add("step", QJsonValue())
                                   .add("address", QJsonValue())
                                   .add("message", forLine(m_t.lastFailure()));
+        if (m_serialPlace)
+            line.add("serial", QJsonValue()).add("serial_bytes", QJsonValue());
         if (const QString why = m_r.result(line, QStringLiteral("failed")); !why.isEmpty())
             logFailed(why);
     }
@@ -67,13 +77,24 @@ JsonLine Site::resultHead(const QString &result, int status, const Outcome &o) c
         .add("duration_ms", m_roundTime.elapsed());
 }
 
-void Site::put(const JsonLine &line, const QString &result)
+void Site::put(JsonLine line, const QString &result)
 {
     m_recorded = true;
     m_result = result;
-    if (const QString why = m_cli.records().result(line, result); !why.isEmpty())
+    JsonLine image;
+    if (const auto &place = m_cli.serialPlace()) {
+        if (m_serial)
+            line.number("serial", *m_serial).add("serial_bytes", QString::fromLatin1(place->bytes(*m_serial)->toHex().toUpper()));
+        else
+            line.add("serial", QJsonValue()).add("serial_bytes", QJsonValue());
+        // The log keeps the sums of what went into this chip.
+        if (m_serial)
+            image = imageObject(m_cli.imagePath(), m_chipImage);
+    }
+    if (const QString why = m_cli.records().result(line, result, image); !why.isEmpty())
         m_cli.logFailed(why);
 }
+
 
 void Site::record(const Outcome &o, int status, const JsonLine &extra)
 {

@@ -93,7 +93,7 @@ void Records::event(const char *name, const JsonLine &fields)
     put(begin(name).append(fields));
 }
 
-void Records::start(const QString &command, const QStringList &sites, const JsonLine &image)
+void Records::start(const QString &command, const QStringList &sites, const JsonLine &image, const JsonLine &serial)
 {
     const std::lock_guard hold(m_lock);
     if (m_started)
@@ -105,6 +105,8 @@ void Records::start(const QString &command, const QStringList &sites, const Json
         .add("version", QStringLiteral(VORALITH_VERSION_STRING));
     if (!image.isEmpty())
         line.add("image", image);
+    if (!serial.isEmpty())
+        line.add("serial", serial);
     put(line);
 }
 
@@ -138,7 +140,7 @@ Progress Records::progress(const QString &site, int round, Step step, const Prog
                     }};
 }
 
-QString Records::result(const JsonLine &result, const QString &outcome)
+QString Records::result(const JsonLine &result, const QString &outcome, const JsonLine &image)
 {
     const std::lock_guard hold(m_lock);
     ++m_rounds;
@@ -149,11 +151,22 @@ QString Records::result(const JsonLine &result, const QString &outcome)
         return {};
     JsonLine record = line;
     record.add("run", m_run);
-    if (m_image.isEmpty())
+    if (!image.isEmpty())
+        record.add("image", image);
+    else if (m_image.isEmpty())
         record.add("image", QJsonValue());
     else
         record.add("image", m_image);
     return m_log.append(record.text() + '\n');
+}
+
+QString Records::serial(const QString &site, int round, quint64 number)
+{
+    const std::lock_guard hold(m_lock);
+    const JsonLine line = begin("serial").add("site", site).add("round", round).number("serial", number)
+                              .add("run", m_run);
+    put(line);
+    return m_log.isOpen() ? m_log.append(line.text() + '\n') : QString();
 }
 
 void Records::summary(int status)

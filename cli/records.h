@@ -21,6 +21,8 @@ class JsonLine {
 public:
     JsonLine &add(const char *key, const QJsonValue &value);
     JsonLine &add(const char *key, const JsonLine &object) { return raw(key, object.text()); }
+    // A whole number as it is, beyond the 53 bits a double holds exactly.
+    JsonLine &number(const char *key, quint64 value) { return raw(key, QByteArray::number(value)); }
     JsonLine &append(const JsonLine &other);
     QByteArray text() const { return '{' + m_body + '}'; }
     bool isEmpty() const { return m_body.isEmpty(); }
@@ -47,13 +49,18 @@ public:
     // --log: empty when the log is open for appending, else why not.
     QString openLog(const QString &path) { return m_log.open(path); }
 
-    void start(const QString &command, const QStringList &sites, const JsonLine &image);
+    // `image` and `serial` (the --serial settings) when the command has them.
+    void start(const QString &command, const QStringList &sites, const JsonLine &image, const JsonLine &serial = {});
     void step(const QString &site, int round, Step step);
     // `inner` (the terminal's bar) with progress events beside it, at most ten a second.
     Progress progress(const QString &site, int round, Step step, const Progress &inner);
-    // A round's result (its "result" field decides the count); kept in the log too. Empty
-    // when the log has it, else why not.
-    QString result(const JsonLine &result, const QString &outcome);
+    // A round's result (its "result" field decides the count); kept in the log too, with
+    // `image` when what went into the chip is not the command's image. Empty when the log
+    // has it, else why not.
+    QString result(const JsonLine &result, const QString &outcome, const JsonLine &image = {});
+    // A serial number taken for the chip in `site`'s socket, told and kept in the log before
+    // that chip is written. Empty when the log has it, else why not.
+    QString serial(const QString &site, int round, quint64 number);
     void summary(int status);
     // Any other object (ports' devices, list's rows).
     void event(const char *name, const JsonLine &fields);

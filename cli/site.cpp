@@ -26,6 +26,49 @@ void Site::newRound(int round)
     m_step.reset();
     m_id = Outcome();
     m_lastFailure.clear();
+    m_serial.reset();
+    m_chipImage.clear();
+}
+
+Status Site::serialFits(const ChipInfo &chip) const
+{
+    const SerialPlace &place = *m_cli.serialPlace();
+    if (place.end() <= chip.size)
+        return {};
+    return Failure{QStringLiteral("The serial number at %1h to %2h lies beyond the %3 bytes of the %4 in the socket: "
+                                  "nothing was written.")
+                       .arg(QString::number(place.address, 16).toUpper(), QString::number(place.end() - 1, 16).toUpper())
+                       .arg(chip.size)
+                       .arg(chipName(chip))};
+}
+
+Status Site::takeSerial(QByteArray *image)
+{
+    const Result<quint64> number = m_cli.takeSerial(m_name, m_round);
+    if (!number)
+        return Status(number.failure());
+    const SerialPlace &place = *m_cli.serialPlace();
+    m_serial = number.value();
+    *image = withSerial(*image, place, *place.bytes(number.value()));
+    m_chipImage = *image;
+    return {};
+}
+
+void Site::tellSerial(bool passed, const Image &image)
+{
+    if (!m_serial) {
+        if (passed)
+            printSums(image.path, image.bytes);
+        return;
+    }
+    if (passed)
+        result(QStringLiteral("%1 with serial number %2: %3")
+                   .arg(image.path)
+                   .arg(*m_serial)
+                   .arg(sumsText(imageSums(m_chipImage))));
+    else
+        m_t.failure(QStringLiteral("Serial number %1 went to this chip and is not given again.").arg(*m_serial),
+                    m_index);
 }
 
 ProgressFor Site::steps(double maximum)
@@ -149,11 +192,24 @@ int Site::write(const Image &image)
         return e;
     if (int e = fitsChip(image); e != Success)
         return e;
-    const int status = report(m_session.write(image.bytes, steps(image.bytes.size()), [this](const Mismatch &m) {
+    QByteArray bytes = image.bytes;
+    if (m_cli.serialPlace()) {
+        Outcome withheld = m_id;
+        withheld.operation = Operation::Write;
+        withheld.step = Step::Write;
+        withheld.kind = Outcome::Withheld;
+        Status s = serialFits(*m_id.chip);
+        if (s)
+            s = takeSerial(&bytes);
+        if (!s) {
+            withheld.failure = s.failure();
+            return report(withheld);
+        }
+    }
+    const int status = report(m_session.write(bytes, steps(bytes.size()), [this](const Mismatch &m) {
         m_t.failure(wording::wrongByte(m), m_index);
     }));
-    if (status == Success)
-        printSums(image.path, image.bytes);
+    tellSerial(status == Success, image);
     return status;
 }
 
@@ -197,6 +253,10 @@ Site::Chip Site::programChip(const Image &image, const QString &label)
         BoardSession::ProgramOptions options;
         options.erase = !m_cli.noErase();
         options.wanted = m_cli.wanted();
+        if (m_cli.serialPlace()) {
+            options.checkChip = [this](const ChipInfo &chip) { return serialFits(chip); };
+            options.beforeWrite = [this](QByteArray *bytes) { return takeSerial(bytes); };
+        }
         outcome = m_session.program(image.bytes, options, steps());
     }
     const QString text = label + wording::text(outcome, Audience::Shell);
@@ -204,7 +264,7 @@ Site::Chip Site::programChip(const Image &image, const QString &label)
     if (outcome.ok()) {
         record(outcome, Success);
         result(text);
-        printSums(image.path, image.bytes);
+        tellSerial(true, image);
         chip.result = QStringLiteral("passed");
         return chip;
     }
@@ -222,5 +282,6 @@ Site::Chip Site::programChip(const Image &image, const QString &label)
     chip.result = QStringLiteral("failed");
     record(outcome, chip.status);
     failure(text, chip.status);
+    tellSerial(false, image);
     return chip;
 }

@@ -52,7 +52,7 @@ private:
     int report(const Outcome &o);
     void record(const Outcome &o, int status, const JsonLine &extra = {});
     JsonLine resultHead(const QString &result, int status, const Outcome &o) const;
-    void put(const JsonLine &line, const QString &result);
+    void put(JsonLine line, const QString &result);
     void recordFailure(int status);
     void result(const QString &text) { m_t.result(text, m_index); }
     int failure(const QString &text, int status)
@@ -64,6 +64,13 @@ private:
     // What ends as this program stopped it (its output failed) is no fault of the board.
     int boardFailure(const QString &text) { return failure(text, stopped() ? Usage : NoBoard); }
     void printSums(const QString &path, const QByteArray &bytes);
+    // --serial: the chip must hold the number's place; the number taken just before the
+    // chip's first byte is written, and put into `image`.
+    Status serialFits(const ChipInfo &chip) const;
+    Status takeSerial(QByteArray *image);
+    // What is told after the chip's result: the number it got and the sums of what went in;
+    // for a chip that failed, that its number is spent.
+    void tellSerial(bool passed, const Image &image);
     // A Write, Chip Erase or program on this port that broke off (here or in the window)
     // left a record: the chip may be half-written. Told before the port is used again.
     void tellUnfinishedChanges();
@@ -80,5 +87,7 @@ private:
     QString m_result;  // the round's result as recorded
     std::optional<Step> m_step;  // the step in hand
     Outcome m_id;                // the round's identification
+    std::optional<quint64> m_serial;  // the round's serial number, once taken
+    QByteArray m_chipImage;           // what was written into the chip, with its number
     QString m_lastFailure;
 };

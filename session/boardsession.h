@@ -46,6 +46,11 @@ public:
     struct ProgramOptions {
         bool erase = true;                 // false: the chip must already be blank
         const ChipInfo *wanted = nullptr;  // any other chip is refused
+        // The chip identified, before anything is changed: a failure ends it, Withheld.
+        std::function<Status(const ChipInfo &chip)> checkChip;
+        // Once the chip is found blank, just before its first byte is written: the image to
+        // write and verify (a serial number put in), or why nothing is written (Withheld).
+        std::function<Status(QByteArray *image)> beforeWrite;
     };
     // Identify, erase (unless told not to), blank check, write, verify; the first step that
     // fails ends it. Nothing is written to a chip that is missing, unknown, not the one

@@ -26,6 +26,7 @@ struct Outcome {
         WrongByte,    // bytes read back wrong while writing: `wrongBytes`, the first at `address`
         Difference,   // the verify found `read` where `expected` was, at `address`
         LinkFailure,  // no answer, a lost port, replies out of step, a stop; `failure` says which
+        Withheld,     // the caller withheld the write (no serial number to give): `failure` says why
     };
     Operation operation = Operation::Identify;
     Kind kind = Done;

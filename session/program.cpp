@@ -16,8 +16,16 @@ Outcome BoardSession::program(const QByteArray &image, const ProgramOptions &opt
     out.operation = Operation::Program;
     out.erased = options.erase;
     out.imageSize = int(image.size());
-    if (programChecks(out, image, options, progressFor))
-        programWrite(out, image, progressFor);
+    if (programChecks(out, image, options, progressFor)) {
+        QByteArray written = image;
+        if (Status s = options.beforeWrite ? options.beforeWrite(&written) : Status(); !s) {
+            out.step = Step::Write;
+            out.kind = Outcome::Withheld;
+            out.failure = s.failure();
+        } else {
+            programWrite(out, written, progressFor);
+        }
+    }
     // Only an erase or a write that broke off leaves the chip in a state nobody knows:
     // then the note stays.
     if (!(out.kind == Outcome::LinkFailure && (out.step == Step::Erase || out.step == Step::Write)))
@@ -49,6 +57,13 @@ bool BoardSession::programChecks(Outcome &out, const QByteArray &image, const Pr
     if (image.size() > m_chip->size) {
         out.kind = Outcome::TooLong;
         return false;
+    }
+    if (options.checkChip) {
+        if (Status s = options.checkChip(*m_chip); !s) {
+            out.kind = Outcome::Withheld;
+            out.failure = s.failure();
+            return false;
+        }
     }
     if (options.erase) {
         out.step = Step::Erase;

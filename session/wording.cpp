@@ -130,7 +130,7 @@ QString text(const Outcome &o, Audience audience)
     // The window tells every identification that found no chip to work on alike.
     if (!shell && o.operation == Operation::Identify)
         return QStringLiteral("Device not present or defective.");
-    if (o.kind == Outcome::NotOpened || o.kind == Outcome::NoteRefused)
+    if (o.kind == Outcome::NotOpened || o.kind == Outcome::NoteRefused || o.kind == Outcome::Withheld)
         return failure(o.failure, audience);
     if (o.kind == Outcome::LinkFailure && o.step == Step::Identify)
         return shell ? tr("Identify stopped: %1.").arg(o.failure.message) : QStringLiteral("Device not present or defective.");

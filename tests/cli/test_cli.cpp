@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QDir>
 #include <csignal>
+#include <zlib.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -96,6 +97,25 @@ Run cli(const QString &dir, const QStringList &args, const QByteArray &typed = {
         return {};
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromLocal8Bit(p.readAllStandardOutput()),
             QString::fromLocal8Bit(p.readAllStandardError())};
+}
+
+// `image` padded with FF up to `at`, with `bytes` there.
+QByteArray withSerialAt(QByteArray image, int at, const QByteArray &bytes)
+{
+    image = image.leftJustified(at, char(0xFF));
+    return image + bytes;
+}
+// The sums line's figures, as zlib and a 16-bit sum give them.
+QString sumsOf(const QByteArray &bytes)
+{
+    quint32 sum = 0;
+    for (char c : bytes)
+        sum += quint8(c);
+    const uLong crc = crc32(0L, reinterpret_cast<const Bytef *>(bytes.constData()), uInt(bytes.size()));
+    return QStringLiteral("%1 bytes, sum 0x%2, CRC-32 0x%3")
+        .arg(bytes.size())
+        .arg(QString::number(sum & 0xFFFF, 16).toUpper().rightJustified(4, '0'),
+             QString::number(crc, 16).toUpper().rightJustified(8, '0'));
 }
 
 // The board options that set up a fault case.
@@ -239,6 +259,47 @@ private slots:
         row("program, another chip than asked",
             {{}, {}, {"--yes", "--chip", "89c51", "program", "in.bin"}, "in.bin", every, {}, 3, exact(""),
              has("The chip is an AT89C52 (signature 1E 52 FF), not the AT89C51 asked for: nothing was written."), kId});
+        // A serial number in the chip: each format at its edge, the largest that fits written,
+        // one more refused before anything is sent; an image that ends before it is padded.
+        const QString serialSteps = "Identify...\nErase...\nBlank check...\nWrite...\nVerify...\n";
+        for (const auto &[name, place, start, bytes] :
+             {std::tuple<const char *, const char *, const char *, QByteArray>{"be", "10:2", "258", "\x01\x02"},
+              {"le, largest of 3 bytes", "10:3:le", "16777215", "\xFF\xFF\xFF"},
+              {"le", "10:3:le", "66051", "\x03\x02\x01"},
+              {"bcd, largest of 2 bytes", "10:2:bcd", "9999", "\x99\x99"},
+              {"ascii, largest of 3 digits", "10:3:ascii", "999", "999"},
+              {"ascii, zero-padded", "10:5:ascii", "42", "00042"},
+              {"be, 8 bytes", "10:8", "18446744073709551614", QByteArray(7, char(0xFF)) + "\xFE"}}) {
+            const QByteArray chipImage = withSerialAt("ABC", 0x10, bytes);
+            QTest::addRow("program --serial %s", name)
+                << Row{{}, {}, {"--yes", "--serial", place, "--serial-file", "ctr", "--serial-start", start, "program",
+                                "in.bin"},
+                       "in.bin", "ABC", {}, 0,
+                       exact("programmed and verified (AT89C52).\nin.bin with serial number " + QString(start) + ": " +
+                             sumsOf(chipImage) + "\n"),
+                       exact(serialSteps), kId + "E" + wire(Blank, {}, 8192) + wire(Write, chipImage) + wire(Verify, chipImage),
+                       chip(chipImage)};
+        }
+        for (const auto &[name, place, start, told] :
+             {std::tuple<const char *, const char *, const char *, const char *>{
+                  "be", "10:2", "65536", "The serial number 65536 does not fit 2 bytes as be (at most 65535)."},
+              {"bcd", "10:2:bcd", "10000", "The serial number 10000 does not fit 2 bytes as bcd (at most 9999)."},
+              {"ascii", "10:3:ascii", "1000", "The serial number 1000 does not fit 3 digits as ascii (at most 999)."},
+              {"a place in the image's data", "1:2", "1",
+               "in.bin holds data at 1h, where the serial number goes (1h to 2h): the number is put only where the "
+               "image is erased (FF)."},
+              {"beyond the chip asked for", "1FFE:4", "1", "The serial number at 1FFEh to 2001h lies beyond the 8192 "
+                                                          "bytes of the largest chip."}})
+            QTest::addRow("program --serial, refused: %s", name)
+                << Row{{}, {}, {"--yes", "--serial", place, "--serial-file", "ctr", "--serial-start", start, "program",
+                                "in.bin"},
+                       "in.bin", "ABC", {}, 2, exact(""), exact(QString(told) + "\n"), {}};
+        const QByteArray atEnd = withSerialAt("ABC", 0x1FFE, QByteArray("\x00\x07", 2));
+        row("write --serial at the chip's end",
+            {{}, {}, {"--yes", "--serial", "1FFE:2", "--serial-file", "ctr", "--serial-start", "7", "write", "in.bin"},
+             "in.bin", "ABC", {}, 0,
+             exact("Device was succesfully programmed.\nin.bin with serial number 7: " + sumsOf(atEnd) + "\n"), "",
+             kId + wire(Write, atEnd), chip(atEnd)});
         // Production: one chip after another until q or the end of input.
         row("program --repeat, two chips, then q",
             {{}, {}, {"--yes", "--repeat", "program", "in.bin"}, "in.bin", every, "\nq\n", 0,
