@@ -36,7 +36,7 @@ const Command kCommands[] = {
      [](Cli &c, const QString &a) { return c.program(a); }, true,
      {"no-erase", "repeat", "serial", "serial-file", "serial-start", "serial-step"}},
     {"ports", nullptr,
-     "list the serial devices (with --port, that one), whether\n"
+     "list the serial devices (with --port, the ones named), whether\n"
      "you may open each and whether another program holds it",
      [](Cli &c, const QString &) { return c.ports(); }, true, {"probe"}},
 };

@@ -23,7 +23,9 @@ const char *const kExitStatus =
     "     or a port that cannot be opened\n"
     "  130  stopped by Ctrl+C (SIGINT); the port is closed and restored first\n"
     "  141  the reader of standard output or error has gone (a pipe into head)\n"
-    "  143  stopped by SIGTERM; the port is closed and restored first\n";
+    "  143  stopped by SIGTERM; the port is closed and restored first\n"
+    "With several --port: 0 when every board succeeded, else the highest status\n"
+    "among them.\n";
 
 // The program's own name in the help's first line, not the path it was started by (the
 // manual page is made from the help).

@@ -32,11 +32,15 @@ _voralith_cli()
             COMPREPLY=($(compgen -W '89c51 89c52' -- "$cur"))
             return
             ;;
-        --log)
+        --log | --serial-file)
             _filedir
             return
             ;;
-        --help | --version)
+        --serial)
+            COMPREPLY=($(compgen -W '1FFC:4 1FFC:4:le 1FFC:4:bcd 1FF0:8:ascii' -- "$cur"))
+            return
+            ;;
+        --help | --version | --serial-start | --serial-step)
             return
             ;;
     esac
@@ -46,7 +50,8 @@ _voralith_cli()
     local i command='' args=0
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            --port | --com | --format | --chip | --log) ((i++)) ;;
+            --port | --com | --format | --chip | --log | --serial | --serial-file | --serial-start | --serial-step)
+                ((i++)) ;;
             -*) ;;
             *) if [[ $command ]]; then ((args++)); else command=${words[i]}; fi ;;
         esac
@@ -54,7 +59,8 @@ _voralith_cli()
 
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W '--port --com --yes --quiet --format --chip --no-erase
-            --repeat --json --log --probe --help --version' -- "$cur"))
+            --repeat --json --log --serial --serial-file --serial-start --serial-step --probe --help
+            --version' -- "$cur"))
         return
     fi
     if [[ ! $command ]]; then

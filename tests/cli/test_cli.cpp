@@ -794,6 +794,100 @@ private slots:
         QCOMPARE(run.out.count(a.path + ": Chip "), 2);
     }
 
+    // Serial numbers on three sites over two rounds: consecutive, each given once, in the
+    // chips, the results and the log alike; a chip that fails after its number was taken
+    // spends it.
+    void serialSites()
+    {
+        QTemporaryDir dir;
+        QByteArray image = pattern(256);
+        image.replace(0x10, 2, "\xFF\xFF");
+        writeFile(dir.filePath("in.bin"), image);
+        // The middle board goes silent in the write of its first chip, after its number.
+        BoardTool a({"--save", dir.filePath("a")}), bad({"--silent-after", "8295"}), c({"--save", dir.filePath("c")});
+        const Run run = cli(dir.path(), {"--json", "--yes", "--repeat", "--log", "chips.log", "--serial", "10:2",
+                                         "--serial-file", "ctr", "--serial-start", "500", "--port", a.path, "--port",
+                                         bad.path, "--port", c.path, "program", "in.bin"},
+                            "\n");
+        QCOMPARE(run.code, 3);
+        QList<quint64> taken;
+        QMap<QString, QList<QJsonValue>> bySite;  // each round's serial, site by site
+        for (const QString &line : run.out.split('\n', Qt::SkipEmptyParts)) {
+            const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
+            if (o.value("event") == "serial")
+                taken << quint64(o.value("serial").toInteger());
+            if (o.value("event") == "result")
+                bySite[o.value("site").toString()] << o.value("serial");
+        }
+        std::sort(taken.begin(), taken.end());
+        QCOMPARE(taken, (QList<quint64>{500, 501, 502, 503, 504}));
+        QCOMPARE(readAll(dir.filePath("ctr")), "505\n");
+        QVERIFY(!QFile::exists(dir.filePath("ctr.tmp")));
+        // The failed chip's number is in its result and given to no other.
+        QCOMPARE(bySite[bad.path].size(), 2);
+        QVERIFY(bySite[bad.path][0].isDouble());
+        QVERIFY(bySite[bad.path][1].isNull());  // silent from the start: no number taken
+        QSet<quint64> inResults;
+        for (const auto &serials : bySite)
+            for (const QJsonValue &v : serials)
+                if (!v.isNull())
+                    inResults << quint64(v.toInteger());
+        QCOMPARE(inResults.size(), 5);
+        // The log holds the same serial lines, then the chip's result.
+        const QByteArray log = readAll(dir.filePath("chips.log"));
+        QCOMPARE(log.count("\"event\":\"serial\""), 5);
+        QCOMPARE(log.count("\"event\":\"result\""), 6);
+        // Each board's chip holds the number of its last round.
+        a.terminate();
+        c.terminate();
+        const quint64 last[] = {quint64(bySite[a.path][1].toInteger()), quint64(bySite[c.path][1].toInteger())};
+        for (int i = 0; i < 2; ++i) {
+            const QByteArray memory = readAll(dir.filePath(i ? "c" : "a"));
+            QCOMPARE(memory.mid(0x10, 2), QByteArray::fromHex(QByteArray::number(last[i], 16).rightJustified(4, '0')));
+            QCOMPARE(memory.left(0x10), image.left(0x10));
+        }
+    }
+
+    // A counter file that is not one decimal number and a line end, or cannot be written:
+    // refused before anything is sent; a temporary file left by a run that died is removed.
+    void serialCounter_data()
+    {
+        QTest::addColumn<QByteArray>("counter");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("told");
+        const QString form = "The serial number file ctr must hold one decimal number and a line end; it holds \"%1\".";
+        QTest::newRow("letters") << QByteArray("12x\n") << "ctr" << form.arg("12x\\n");
+        QTest::newRow("empty") << QByteArray("") << "ctr" << form.arg("");
+        QTest::newRow("no line end") << QByteArray("12") << "ctr" << form.arg("12");
+        QTest::newRow("a sign") << QByteArray("-3\n") << "ctr" << form.arg("-3\\n");
+        QTest::newRow("two lines") << QByteArray("3\n4\n") << "ctr" << form.arg("3\\n4\\n");
+        QTest::newRow("beyond any counter") << QByteArray("18446744073709551616\n") << "ctr"
+                                            << form.arg("18446744073709551616\\n");
+        QTest::newRow("no folder") << QByteArray() << "none/ctr"
+                                   << "The serial number file none/ctr cannot be written: No such file or directory.";
+    }
+    void serialCounter()
+    {
+        QFETCH(QByteArray, counter);
+        QFETCH(QString, file);
+        QTemporaryDir dir;
+        writeFile(dir.filePath("in.bin"), "ABC");
+        if (file == "ctr")
+            writeFile(dir.filePath(file), counter);
+        writeFile(dir.filePath(file + ".tmp"), "7\n");
+        BoardTool b({"--log", dir.filePath("wire")});
+        const Run run = cli(dir.path(), {"--yes", "--serial", "10:2", "--serial-file", file, "--port", b.path, "program",
+                                         "in.bin"});
+        QCOMPARE(run.code, 2);
+        QFETCH(QString, told);
+        QCOMPARE(run.err, told + "\n");
+        QCOMPARE(readAll(dir.filePath("wire")), QByteArray());
+        if (file == "ctr") {
+            QCOMPARE(readAll(dir.filePath(file)), counter);
+            QVERIFY(!QFile::exists(dir.filePath("ctr.tmp")));
+        }
+    }
+
     // --log: a line for every chip, appended; a log that cannot be opened sends nothing; one
     // that cannot be written stops before the next chip; two writers tear no line.
     void log()
