@@ -651,6 +651,13 @@ private slots:
             << "start step result summary"
             << QStringList{"result.result=empty", "result.signature=FFFFFF", "result.chip=null", "summary.empty=1",
                            "summary.rounds=1", "summary.status=0"};
+        QTest::newRow("program --serial")
+            << QStringList() << QStringList{"--yes", "--serial", "1000:2", "--serial-file", "ctr", "--serial-start", "7",
+                                            "program", "in.bin"}
+            << 0 << "start step step step serial step step result summary"
+            << passed + QStringList{"start.serial.address=1000", "start.serial.size=2", "start.serial.format=be",
+                                    "start.serial.file=ctr", "start.serial.start=7", "start.serial.step=1",
+                                    "serial.serial=7", "serial.round=1", "result.serial=7", "result.serial_bytes=0007"};
         QTest::newRow("a refused argument") << QStringList() << QStringList{"--com", "256", "identify"} << 2 << "summary"
                                             << QStringList{"summary.rounds=0", "summary.status=2"};
         QTest::newRow("a question without --yes")
