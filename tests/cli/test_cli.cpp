@@ -658,6 +658,17 @@ private slots:
             << passed + QStringList{"start.serial.address=1000", "start.serial.size=2", "start.serial.format=be",
                                     "start.serial.file=ctr", "start.serial.start=7", "start.serial.step=1",
                                     "serial.serial=7", "serial.round=1", "result.serial=7", "result.serial_bytes=0007"};
+        QTest::newRow("blank, data found")
+            << QStringList{"--wrong-byte", "20=00"} << QStringList{"blank"} << 1 << "start step step result summary"
+            << QStringList{"result.result=failed", "result.status=1", "result.step=blank", "result.address=20",
+                           "result.message=Device contains data (in 20h to 23h).", "summary.failed=1"};
+        QTest::newRow("list") << QStringList() << QStringList{"list", "in.bin"} << 0 << "start summary"
+                              << QStringList{"start.command=list", "start.image.length=256", "start.image.crc32=A4EAD1C8",
+                                             "summary.rounds=0", "summary.status=0"};
+        QTest::newRow("ports --probe")
+            << QStringList() << QStringList{"ports", "--probe"} << 0 << "start port summary"
+            << QStringList{"start.command=ports", "port.may_open=true", "port.held_by=null", "port.stable_name=null",
+                           "port.signature=1E52FF", "port.chip=AT89C52", "summary.status=0"};
         QTest::newRow("a refused argument") << QStringList() << QStringList{"--com", "256", "identify"} << 2 << "summary"
                                             << QStringList{"summary.rounds=0", "summary.status=2"};
         QTest::newRow("a question without --yes")
@@ -695,7 +706,10 @@ private slots:
             for (const QString &key : path.mid(1))
                 v = v.toObject().value(key);
             QVERIFY2(!v.isUndefined(), qPrintable(check));
-            const QString got = v.isNull() ? "null" : v.isString() ? v.toString() : QString::number(v.toInteger());
+            const QString got = v.isNull()     ? "null"
+                                : v.isBool()   ? (v.toBool() ? "true" : "false")
+                                : v.isString() ? v.toString()
+                                               : QString::number(v.toInteger());
             QCOMPARE(got, check.section('=', 1));
         }
     }
