@@ -206,9 +206,10 @@ int Site::write(const Image &image)
             return report(withheld);
         }
     }
-    const int status = report(m_session.write(bytes, steps(bytes.size()), [this](const Mismatch &m) {
-        m_t.failure(wording::wrongByte(m), m_index);
-    }));
+    const int paddedFrom = bytes.size() > image.bytes.size() ? int(image.bytes.size()) : -1;
+    const int status = report(m_session.write(
+        bytes, steps(bytes.size()), [this](const Mismatch &m) { m_t.failure(wording::wrongByte(m), m_index); },
+        paddedFrom));
     tellSerial(status == Success, image);
     return status;
 }

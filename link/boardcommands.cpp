@@ -109,6 +109,15 @@ Result<QByteArray> BoardCommands::readFour()
     return awaitReply(4);
 }
 
+Result<QByteArray> BoardCommands::stepPast(int count)
+{
+    if (Status s = lineClear(); !s)
+        return s.failure();
+    if (Status s = m_link.send(QByteArray(count - 1, 'I') + "RI"); !s)
+        return s.failure();
+    return awaitReply(1);
+}
+
 Result<QByteArray> BoardCommands::writeByte(quint8 data)
 {
     if (Status s = lineClear(); !s)

@@ -35,6 +35,10 @@ public:
     Result<QByteArray> readNext();
     // "RIRIRIRI": four bytes in one command string.
     Result<QByteArray> readFour();
+    // The counter moved on by `count` (1 to 256): "I" for each address but the last, then
+    // "RI", whose one byte of reply (the byte at that last address) shows the board went
+    // along. Far fewer bytes on the line than writing each address.
+    Result<QByteArray> stepPast(int count);
     // "W", then the data byte as a send of its own; the reply is the byte read back.
     Result<QByteArray> writeByte(quint8 data);
     // The line must stay quiet for timeouts::quiet: a byte that comes meanwhile means

@@ -145,13 +145,29 @@ Result<std::optional<Difference>> verifyDevice(BoardCommands &board, const QByte
 }
 
 Result<WriteOutcome> writeDevice(BoardCommands &board, const QByteArray &image, int chipSize,
-                                 const Progress &progress, const std::function<void(const Mismatch &)> &onMismatch)
+                                 const Progress &progress, const std::function<void(const Mismatch &)> &onMismatch,
+                                 int paddedFrom)
 {
     if (Status s = board.resetAddress(); !s)
         return fail(board, "Write", 0, s.failure());
     WriteOutcome out;
     const int n = std::min<int>(image.size(), chipSize);
+    int gapEnd = paddedFrom;
+    while (gapEnd >= 0 && gapEnd < n && quint8(image.at(gapEnd)) == 0xFF)
+        ++gapEnd;
     for (int a = 0; a < n; ++a) {
+        if (a == paddedFrom) {
+            // A chunk at a time, each closed by a reply, well within one reply's limit.
+            while (a < gapEnd) {
+                const int step = std::min(256, gapEnd - a);
+                if (auto reply = board.stepPast(step); !reply)
+                    return fail(board, "Write", a, reply.failure());
+                a += step;
+                progress.value(a);
+            }
+            if (a == n)
+                break;
+        }
         const quint8 data = quint8(image.at(a));
         auto reply = board.writeByte(data);
         if (!reply)

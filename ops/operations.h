@@ -55,8 +55,11 @@ struct WriteOutcome {
 };
 // Write: "Z", then per byte "W", the data byte, the read-back, "I"; at most chipSize
 // bytes. `onMismatch` runs for each byte read back different, before the write goes on.
+// `paddedFrom`: where the file's image ended and FF was added up to what follows it (a
+// serial number); that FF is stepped past, not written: a byte of FF programs nothing.
 Result<WriteOutcome> writeDevice(BoardCommands &board, const QByteArray &image, int chipSize,
-                                 const Progress &progress, const std::function<void(const Mismatch &)> &onMismatch);
+                                 const Progress &progress, const std::function<void(const Mismatch &)> &onMismatch,
+                                 int paddedFrom = -1);
 
 // A reply compared with one expected byte: equal only when it is exactly that byte
 // (an empty reply stands for 00).

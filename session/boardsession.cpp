@@ -173,7 +173,7 @@ std::optional<Outcome> BoardSession::beginChange(Operation operation, const QStr
 }
 
 Outcome BoardSession::write(const QByteArray &image, const ProgressFor &progressFor,
-                            const std::function<void(const Mismatch &)> &onMismatch)
+                            const std::function<void(const Mismatch &)> &onMismatch, int paddedFrom)
 {
     std::optional<ChipChange> change;
     if (auto refused = beginChange(Operation::Write, QStringLiteral("Write"), &change))
@@ -185,7 +185,7 @@ Outcome BoardSession::write(const QByteArray &image, const ProgressFor &progress
             first = m;
         if (onMismatch)
             onMismatch(m);
-    });
+    }, paddedFrom);
     // A Write that broke off keeps its note: the chip may be half-written.
     if (!written)
         return ended(out, Outcome::LinkFailure, written.failure());

@@ -38,8 +38,9 @@ public:
     Outcome read(const ProgressFor &progressFor);
     Outcome verify(const QByteArray &image, const ProgressFor &progressFor);
     // Writes what fits the chip; `onMismatch` runs for each byte read back wrong.
+    // `paddedFrom`: where FF was added to the file's image (writeDevice).
     Outcome write(const QByteArray &image, const ProgressFor &progressFor,
-                  const std::function<void(const Mismatch &)> &onMismatch = {});
+                  const std::function<void(const Mismatch &)> &onMismatch = {}, int paddedFrom = -1);
     Outcome erase();
     Outcome lock(int bits);
 
@@ -66,7 +67,7 @@ private:
     void judge(Outcome &out, const IdentifyOutcome &id, const ChipInfo *wanted);
     bool programChecks(Outcome &out, const QByteArray &image, const ProgramOptions &options,
                        const ProgressFor &progressFor);
-    void programWrite(Outcome &out, const QByteArray &image, const ProgressFor &progressFor);
+    void programWrite(Outcome &out, const QByteArray &image, const ProgressFor &progressFor, int paddedFrom);
 
     SerialLink m_link;
     BoardCommands m_board{m_link};

@@ -23,7 +23,8 @@ Outcome BoardSession::program(const QByteArray &image, const ProgramOptions &opt
             out.kind = Outcome::Withheld;
             out.failure = s.failure();
         } else {
-            programWrite(out, written, progressFor);
+            // What the caller put beyond the file's image came after FF it padded with.
+            programWrite(out, written, progressFor, written.size() > image.size() ? int(image.size()) : -1);
         }
     }
     // Only an erase or a write that broke off leaves the chip in a state nobody knows:
@@ -85,7 +86,8 @@ bool BoardSession::programChecks(Outcome &out, const QByteArray &image, const Pr
 }
 
 // Write, then verify what was written.
-void BoardSession::programWrite(Outcome &out, const QByteArray &image, const ProgressFor &progressFor)
+void BoardSession::programWrite(Outcome &out, const QByteArray &image, const ProgressFor &progressFor,
+                                int paddedFrom)
 {
     out.step = Step::Write;
     const Progress writing = sink(progressFor, Step::Write);
@@ -94,7 +96,7 @@ void BoardSession::programWrite(Outcome &out, const QByteArray &image, const Pro
     const auto written = writeDevice(m_board, image, m_chip->size, writing, [&](const Mismatch &m) {
         if (!first)
             first = m;
-    });
+    }, paddedFrom);
     if (!written) {
         out.kind = Outcome::LinkFailure;
         out.failure = written.failure();

@@ -277,7 +277,8 @@ private slots:
                        "in.bin", "ABC", {}, 0,
                        exact("programmed and verified (AT89C52).\nin.bin with serial number " + QString(start) + ": " +
                              sumsOf(chipImage) + "\n"),
-                       exact(serialSteps), kId + "E" + wire(Blank, {}, 8192) + wire(Write, chipImage) + wire(Verify, chipImage),
+                       exact(serialSteps),
+                       kId + "E" + wire(Blank, {}, 8192) + paddedWrite(chipImage, 3) + wire(Verify, chipImage),
                        chip(chipImage)};
         }
         for (const auto &[name, place, start, told] :
@@ -299,7 +300,7 @@ private slots:
             {{}, {}, {"--yes", "--serial", "1FFE:2", "--serial-file", "ctr", "--serial-start", "7", "write", "in.bin"},
              "in.bin", "ABC", {}, 0,
              exact("Device was succesfully programmed.\nin.bin with serial number 7: " + sumsOf(atEnd) + "\n"), "",
-             kId + wire(Write, atEnd), chip(atEnd)});
+             kId + paddedWrite(atEnd, 3), chip(atEnd)});
         // Production: one chip after another until q or the end of input.
         row("program --repeat, two chips, then q",
             {{}, {}, {"--yes", "--repeat", "program", "in.bin"}, "in.bin", every, "\nq\n", 0,

@@ -51,6 +51,19 @@ inline QByteArray wire(Op op, const QByteArray &image = {}, int size = chipSize)
     }
 }
 
+// The bytes of a Write of `image` whose addresses from `paddedFrom` up to its next byte that
+// is not FF were added as padding: stepped past 256 at a time, each run closed by "RI".
+inline QByteArray paddedWrite(const QByteArray &image, int paddedFrom)
+{
+    int end = paddedFrom;
+    while (end < image.size() && quint8(image.at(end)) == 0xFF)
+        ++end;
+    QByteArray w = wire(Write, image.left(paddedFrom));
+    for (int a = paddedFrom; a < end; a += 256)
+        w += QByteArray(std::min(256, end - a) - 1, 'I') + "RI";
+    return w + wire(Write, image.mid(end)).mid(1);
+}
+
 enum Fault {
     SilentStart, SilentFirst, SilentMiddle, SilentLast, StrayBefore, StrayLate, DoubleTogether, DoubleLate,
     Dropped, WrongByte, SlowUnder, SlowOver, Vanish, FaultCount
