@@ -172,12 +172,8 @@ int Cli::checkSerial(const Image &image)
     const SerialPlace &place = *m_serialPlace;
     const int room = m_wanted ? m_wanted->size : maxImageSize;
     if (place.end() > room) {
-        return fileFailure(QStringLiteral("The serial number at %1h to %2h lies beyond the %3 bytes of %4.")
-                               .arg(QString::number(place.address, 16).toUpper(),
-                                    QString::number(place.end() - 1, 16).toUpper())
-                               .arg(room)
-                               .arg(m_wanted ? QStringLiteral("the ") + chipName(*m_wanted)
-                                             : QStringLiteral("the largest chip")));
+        return fileFailure(place.beyond(room, m_wanted ? QStringLiteral("the ") + chipName(*m_wanted)
+                                                       : QStringLiteral("the largest chip")));
     }
     if (const int at = dataAt(image.bytes, place); at >= 0) {
         return fileFailure(QStringLiteral("%1 holds data at %2h, where the serial number goes (%3h to %4h): the "

@@ -35,11 +35,8 @@ Status Site::serialFits(const ChipInfo &chip) const
     const SerialPlace &place = *m_cli.serialPlace();
     if (place.end() <= chip.size)
         return {};
-    return Failure{QStringLiteral("The serial number at %1h to %2h lies beyond the %3 bytes of the %4 in the socket: "
-                                  "nothing was written.")
-                       .arg(QString::number(place.address, 16).toUpper(), QString::number(place.end() - 1, 16).toUpper())
-                       .arg(chip.size)
-                       .arg(chipName(chip))};
+    return Failure{place.beyond(chip.size, QStringLiteral("the %1 in the socket").arg(chipName(chip))) +
+                   QStringLiteral(" Nothing was written.")};
 }
 
 Status Site::takeSerial(QByteArray *image)

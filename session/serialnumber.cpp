@@ -87,6 +87,14 @@ QString SerialPlace::tooLarge(quint64 number) const
         .arg(largest());
 }
 
+QString SerialPlace::beyond(int room, const QString &whose) const
+{
+    return tr("The serial number at %1h to %2h lies beyond the %3 bytes of %4.")
+        .arg(QString::number(address, 16).toUpper(), QString::number(end() - 1, 16).toUpper())
+        .arg(room)
+        .arg(whose);
+}
+
 Result<SerialPlace> parseSerialPlace(const QString &text)
 {
     const QString usage =

@@ -26,6 +26,8 @@ struct SerialPlace {
     std::optional<QByteArray> bytes(quint64 number) const;
     // "The serial number 256 does not fit 1 byte as be (at most 255)."
     QString tooLarge(quint64 number) const;
+    // "The serial number at 1FFEh to 2001h lies beyond the 8192 bytes of the largest chip."
+    QString beyond(int room, const QString &whose) const;
 };
 
 // "1FFC:4", "1FF0:8:ascii": the place, or why the text is none.

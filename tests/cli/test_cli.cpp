@@ -295,6 +295,12 @@ private slots:
                 << Row{{}, {}, {"--yes", "--serial", place, "--serial-file", "ctr", "--serial-start", start, "program",
                                 "in.bin"},
                        "in.bin", "ABC", {}, 2, exact(""), exact(QString(told) + "\n"), {}};
+        row("program --serial, refused by the chip in the socket",
+            {c51, {}, {"--yes", "--serial", "1FFC:4", "--serial-file", "ctr", "program", "in.bin"}, "in.bin", "ABC", {}, 2,
+             exact(""),
+             has("The serial number at 1FFCh to 1FFFh lies beyond the 4096 bytes of the AT89C51 in the socket. Nothing "
+                 "was written.\n"),
+             kId, chip({}, 4096)});
         const QByteArray atEnd = withSerialAt("ABC", 0x1FFE, QByteArray("\x00\x07", 2));
         row("write --serial at the chip's end",
             {{}, {}, {"--yes", "--serial", "1FFE:2", "--serial-file", "ctr", "--serial-start", "7", "write", "in.bin"},
