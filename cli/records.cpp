@@ -116,7 +116,7 @@ void Records::step(const QString &site, int round, Step step)
     put(begin("step").add("site", site).add("round", round).add("step", jsonStep(step)));
 }
 
-Progress Records::progress(const QString &site, int round, Step step, const Progress &inner)
+Progress Records::progress(const QString &site, int round, Step step, const Progress &inner, ByteUnits units)
 {
     if (!m_json)
         return inner;
@@ -129,14 +129,15 @@ Progress Records::progress(const QString &site, int round, Step step, const Prog
                         state->total = m;
                         inner.maximum(m);
                     },
-                    [this, inner, state, site, round, step](double v) {
+                    [this, inner, state, site, round, step, units](double v) {
                         inner.value(v);
                         const std::lock_guard hold(m_lock);
                         if (state->last.isValid() && state->last.elapsed() < 100)
                             return;
                         state->last.start();
                         put(begin("progress").add("site", site).add("round", round).add("step", jsonStep(step))
-                                 .add("done", qint64(v)).add("total", qint64(state->total)));
+                                 .add("done", qint64(std::max(0.0, v - units.from) * units.per))
+                                 .add("total", qint64((state->total - units.totalFrom) * units.per)));
                     }};
 }
 

@@ -42,6 +42,14 @@ QString jsonHex(qint64 value, int digits = 1);
 JsonLine sumsFields(const QByteArray &bytes);
 JsonLine imageObject(const QString &path, const QByteArray &bytes);
 
+// How the numbers a step gives its status display become bytes done and in all:
+// (value - from) x per and (maximum - totalFrom) x per.
+struct ByteUnits {
+    double per = 1;
+    double from = 0;
+    double totalFrom = 0;
+};
+
 class Records {
 public:
     Records(Terminal &t, bool json) : m_t(t), m_json(json), m_run(isoTime(QDateTime::currentDateTime())) {}
@@ -52,8 +60,9 @@ public:
     // `image` and `serial` (the --serial settings) when the command has them.
     void start(const QString &command, const QStringList &sites, const JsonLine &image, const JsonLine &serial = {});
     void step(const QString &site, int round, Step step);
-    // `inner` (the terminal's bar) with progress events beside it, at most ten a second.
-    Progress progress(const QString &site, int round, Step step, const Progress &inner);
+    // `inner` (the terminal's bar) with progress events in bytes beside it, at most ten a
+    // second.
+    Progress progress(const QString &site, int round, Step step, const Progress &inner, ByteUnits units = {});
     // A round's result (its "result" field decides the count); kept in the log too, with
     // `image` when what went into the chip is not the command's image. Empty when the log
     // has it, else why not.

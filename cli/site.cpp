@@ -72,8 +72,13 @@ ProgressFor Site::steps(double maximum)
 {
     return [this, maximum](Step step) {
         stepStarts(step);
+        // The status display counts as the window's does: a blank check its reads of four
+        // bytes from 1, a verify from 1 to the image's length and 1; JSON counts bytes.
+        const ByteUnits units = step == Step::BlankCheck ? ByteUnits{4, 1, 0}
+                                : step == Step::Verify   ? ByteUnits{1, 1, 1}
+                                                         : ByteUnits{};
         const Progress bar =
-            m_cli.records().progress(m_name, m_round, step, m_t.step(stepName(step), m_index));
+            m_cli.records().progress(m_name, m_round, step, m_t.step(stepName(step), m_index), units);
         if (maximum > 0)
             bar.maximum(maximum);
         return bar;
