@@ -643,7 +643,9 @@ private slots:
         QTest::newRow("program") << QStringList() << QStringList{"--yes", "program", "in.bin"} << 0
                                  << "start step step step step step result summary"
                                  << passed + QStringList{"start.image.crc32=A4EAD1C8", "start.image.sum=7F80",
-                                                         "start.image.length=256", "step.step=identify"};
+                                                         "start.image.length=256", "step.step=identify",
+                                                         "progress.step=blank", "progress.done=0",
+                                                         "progress.total=8192"};
         QTest::newRow("verify, a difference")
             << QStringList{"--chip", "89c51"} << QStringList{"verify", "in.bin"} << 1 << "start step step result summary"
             << QStringList{"result.result=failed", "result.status=1", "result.step=verify", "result.address=0",
