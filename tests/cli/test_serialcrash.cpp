@@ -312,13 +312,12 @@ private slots:
             return;
         // A third of the kills spread over two rounds, a third just after one of the first
         // changes of the counter (a temporary file made, or put in place), a third just after
-        // one of the first lines of the log.
+        // one of the first lines of the log. The seed gives the same kinds and changes on any
+        // machine; the delays follow its round.
         for (int n = 1; n <= kKills; ++n) {
-            Kill kill{Kill::Kind(m_random.bounded(3))};
-            if (kill.kind == Kill::AfterDelay)
-                kill.ms = int(m_random.bounded(2 * m_roundMs));
-            else
-                kill.changes = 1 + int(m_random.bounded(kill.kind == Kill::OnLog ? 10 : 14));
+            const auto kind = Kill::Kind(m_random.bounded(3));
+            const double at = m_random.generateDouble();
+            const Kill kill{kind, int(at * 2 * double(m_roundMs)), 1 + int(at * (kind == Kill::OnLog ? 10 : 14))};
             ++m_kinds[kill.kind];
             start(n, kill);
             if (QTest::currentTestFailed())
