@@ -143,31 +143,42 @@ Progress Records::progress(const QString &site, int round, Step step, const Prog
 
 QString Records::result(const JsonLine &result, const QString &outcome, const JsonLine &image)
 {
-    const std::lock_guard hold(m_lock);
-    ++m_rounds;
-    ++(outcome == QLatin1String("passed") ? m_passed : outcome == QLatin1String("empty") ? m_empty : m_failed);
-    const JsonLine line = begin("result").append(result);
-    put(line);
-    if (!m_log.isOpen())
-        return {};
-    JsonLine record = line;
-    record.add("run", m_run);
-    if (!image.isEmpty())
-        record.add("image", image);
-    else if (m_image.isEmpty())
-        record.add("image", QJsonValue());
-    else
-        record.add("image", m_image);
-    return m_log.append(record.text() + '\n');
+    JsonLine record;
+    {
+        const std::lock_guard hold(m_lock);
+        ++m_rounds;
+        ++(outcome == QLatin1String("passed") ? m_passed : outcome == QLatin1String("empty") ? m_empty : m_failed);
+        const JsonLine line = begin("result").append(result);
+        put(line);
+        if (!m_log.isOpen())
+            return {};
+        record = line;
+        record.add("run", m_run);
+        const JsonLine &chipImage = image.isEmpty() ? m_image : image;
+        if (chipImage.isEmpty())
+            record.add("image", QJsonValue());
+        else
+            record.add("image", chipImage);
+    }
+    return appendToLog(record);
 }
 
 QString Records::serial(const QString &site, int round, quint64 number)
 {
-    const std::lock_guard hold(m_lock);
-    const JsonLine line = begin("serial").add("site", site).add("round", round).number("serial", number)
-                              .add("run", m_run);
-    put(line);
-    return m_log.isOpen() ? m_log.append(line.text() + '\n') : QString();
+    JsonLine line;
+    {
+        const std::lock_guard hold(m_lock);
+        line = begin("serial").add("site", site).add("round", round).number("serial", number).add("run", m_run);
+        put(line);
+    }
+    return m_log.isOpen() ? appendToLog(line) : QString();
+}
+
+// Outside the lock: a line's one write on a file opened for appending lands whole beside
+// another site's, and one site's wait for the disk holds up no other site's output.
+QString Records::appendToLog(const JsonLine &line)
+{
+    return m_log.append(line.text() + '\n');
 }
 
 void Records::summary(int status)

@@ -77,6 +77,7 @@ public:
 private:
     JsonLine begin(const char *event) const;
     void put(const JsonLine &line);
+    QString appendToLog(const JsonLine &line);
     Terminal &m_t;
     bool m_json;
     QString m_run;
