@@ -100,7 +100,8 @@ void Records::start(const QString &command, const QStringList &sites, const Json
         return;
     m_started = true;
     m_image = image;
-    JsonLine line = begin("start");
+    // Its time is the run's, as every log line of this command names it.
+    JsonLine line = JsonLine().add("event", QStringLiteral("start")).add("time", m_run);
     line.add("command", command).add("sites", QJsonArray::fromStringList(sites))
         .add("version", QStringLiteral(VORALITH_VERSION_STRING));
     if (!image.isEmpty())
