@@ -149,17 +149,19 @@ QString Records::result(const JsonLine &result, const QString &outcome, const Js
         const std::lock_guard hold(m_lock);
         ++m_rounds;
         ++(outcome == QLatin1String("passed") ? m_passed : outcome == QLatin1String("empty") ? m_empty : m_failed);
-        const JsonLine line = begin("result").append(result);
+        JsonLine line = begin("result").append(result);
+        if (!image.isEmpty())
+            line.add("image", image);
         put(line);
         if (!m_log.isOpen())
             return {};
         record = line;
         record.add("run", m_run);
-        const JsonLine &chipImage = image.isEmpty() ? m_image : image;
-        if (chipImage.isEmpty())
+        // A chip given the command's image: the image of the start.
+        if (image.isEmpty() && m_image.isEmpty())
             record.add("image", QJsonValue());
-        else
-            record.add("image", chipImage);
+        else if (image.isEmpty())
+            record.add("image", m_image);
     }
     return appendToLog(record);
 }

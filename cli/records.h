@@ -64,8 +64,8 @@ public:
     // second.
     Progress progress(const QString &site, int round, Step step, const Progress &inner, ByteUnits units = {});
     // A round's result (its "result" field decides the count); kept in the log too, with
-    // `image` when what went into the chip is not the command's image. Empty when the log
-    // has it, else why not.
+    // `image`, when given, the sums of what went into the chip (not the command's image).
+    // Empty when the log has it, else why not.
     QString result(const JsonLine &result, const QString &outcome, const JsonLine &image = {});
     // A serial number taken for the chip in `site`'s socket, told and kept in the log before
     // that chip is written. Empty when the log has it, else why not.

@@ -118,6 +118,11 @@ QString sumsOf(const QByteArray &bytes)
              QString::number(crc, 16).toUpper().rightJustified(8, '0'));
 }
 
+QString crcOf(const QByteArray &bytes)
+{
+    return sumsOf(bytes).section("0x", -1).toUpper();
+}
+
 // The board options that set up a fault case.
 QStringList toolOptions(const BoardConfig &b)
 {
@@ -660,13 +665,15 @@ private slots:
             << "start step result summary"
             << QStringList{"result.result=empty", "result.signature=FFFFFF", "result.chip=null", "summary.empty=1",
                            "summary.rounds=1", "summary.status=0"};
+        const QByteArray padded7 = pattern(256).leftJustified(0x1000, char(0xFF)) + QByteArray("\x00\x07", 2);
         QTest::newRow("program --serial")
             << QStringList() << QStringList{"--yes", "--serial", "1000:2", "--serial-file", "ctr", "--serial-start", "7",
                                             "program", "in.bin"}
             << 0 << "start step step step serial step step result summary"
             << passed + QStringList{"start.serial.address=1000", "start.serial.size=2", "start.serial.format=be",
                                     "start.serial.file=ctr", "start.serial.start=7", "start.serial.step=1",
-                                    "serial.serial=7", "serial.round=1", "result.serial=7", "result.serial_bytes=0007"};
+                                    "serial.serial=7", "serial.round=1", "result.serial=7", "result.serial_bytes=0007",
+                                    "result.image.length=4098", "result.image.crc32=" + crcOf(padded7)};
         QTest::newRow("blank, data found")
             << QStringList{"--wrong-byte", "20=00"} << QStringList{"blank"} << 1 << "start step step result summary"
             << QStringList{"result.result=failed", "result.status=1", "result.step=blank", "result.address=20",
