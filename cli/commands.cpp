@@ -117,10 +117,13 @@ int Cli::run(const Command &command, const QString &argument)
     // A command that ended before its sites started still gives each site its result.
     if (m_deviceCommand && !m_sites && status != Success)
         recordUnstarted(status);
+    // The sites end outside the lock, which a stop from a site's thread may be waiting for.
+    std::unique_ptr<Sites> ending;
     {
         const std::lock_guard hold(m_sitesLock);
-        m_sites.reset();
+        ending = std::move(m_sites);
     }
+    ending.reset();
     return m_logFailed ? std::max(status, int(Usage)) : status;
 }
 
