@@ -48,6 +48,12 @@ void install(std::function<void()> onStop)
     DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &g_mainThread, 0, FALSE,
                     DUPLICATE_SAME_ACCESS);
     SetConsoleCtrlHandler(onControl, TRUE);
+    // The sites' lines are kept in place with the terminal's cursor sequences, which a
+    // console takes only when asked to.
+    const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (GetConsoleMode(error, &mode))
+        SetConsoleMode(error, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
 }
 
 int stopStatus()

@@ -22,6 +22,8 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 #include <sys/ioctl.h>
+#include <poll.h>
+#include <cstdlib>
 
 using namespace faults;
 Q_DECLARE_METATYPE(faults::Op)
@@ -793,6 +795,86 @@ private slots:
         for (const QString &line : err.mid(0, err.size() - 4))
             QVERIFY2(line.startsWith(a.path + ": ") || line.startsWith(bad.path + ": ") || line.startsWith(c.path + ": "),
                      qPrintable(line));
+    }
+
+    // On a terminal each site keeps one line in place: its step and bar while it works, how
+    // it ended after; texts scroll above the lines, each site's result under them.
+    void siteLines()
+    {
+        QTemporaryDir dir;
+        writeFile(dir.filePath("in.bin"), pattern(256));
+        BoardTool a({}), bad({"--silent-after", "1500"}), c({});
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+        const QByteArray slave = ::ptsname(master);
+        const winsize size{24, 100, 0, 0};
+        ::ioctl(master, TIOCSWINSZ, &size);
+        QProcess p;
+        p.setWorkingDirectory(dir.path());
+        p.setChildProcessModifier([&] {
+            const int terminal = ::open(slave.constData(), O_RDWR);
+            ::dup2(terminal, STDOUT_FILENO);
+            ::dup2(terminal, STDERR_FILENO);
+        });
+        p.start(QStringLiteral(VORALITH_CLI_PATH),
+                {"--yes", "--port", a.path, "--port", bad.path, "--port", c.path, "program", "in.bin"});
+        p.closeWriteChannel();
+        // Read as it comes, so that the terminal never fills and holds the program up.
+        QByteArray shown;
+        for (QDeadlineTimer limit(60000); !limit.hasExpired();) {
+            pollfd ready{master, POLLIN, 0};
+            char chunk[4096];
+            if (::poll(&ready, 1, 20) > 0) {
+                const ssize_t got = ::read(master, chunk, sizeof chunk);
+                if (got > 0) {
+                    shown.append(chunk, got);
+                    continue;
+                }
+            }
+            if (p.state() == QProcess::NotRunning || p.waitForFinished(1))
+                break;
+        }
+        ::close(master);
+        QCOMPARE(p.exitCode(), 3);
+        // The screen as a terminal shows it at the end.
+        QStringList screen{QString()};
+        int row = 0;
+        for (qsizetype i = 0; i < shown.size(); ++i) {
+            const char ch = shown.at(i);
+            if (ch == '\x1b') {
+                const auto m = QRegularExpression("^\\x1b\\[(\\d*)([FKJ])").match(QString::fromLatin1(shown.mid(i, 12)));
+                QVERIFY2(m.hasMatch(), shown.mid(i, 12).constData());
+                if (m.captured(2) == "F")
+                    row = std::max(0, row - m.captured(1).toInt());
+                else if (m.captured(2) == "K")
+                    screen[row].clear();
+                else
+                    screen = screen.mid(0, row + 1), screen[row].clear();
+                i += m.capturedLength() - 1;
+            } else if (ch == '\n') {
+                if (++row == screen.size())
+                    screen << QString();
+            } else if (ch != '\r') {
+                screen[row] += QLatin1Char(ch);
+            }
+        }
+        while (!screen.isEmpty() && screen.last().isEmpty())
+            screen.removeLast();
+        const qsizetype width = std::max({a.path.size(), bad.path.size(), c.path.size()});
+        const QStringList lines = screen.mid(screen.size() - 7, 3);
+        QCOMPARE(lines, (QStringList{a.path.leftJustified(width) + "  passed",
+                                     bad.path.leftJustified(width) + "  failed at Blank check (exit 3)",
+                                     c.path.leftJustified(width) + "  passed"}));
+        QCOMPARE(screen.mid(screen.size() - 4),
+                 (QStringList{"Passed: 2 of 3.", "  " + a.path + ": passed", "  " + bad.path + ": failed (exit 3)",
+                              "  " + c.path + ": passed"}));
+        // Above them the texts, each named by its site, and no bar left behind.
+        QVERIFY2(screen.filter(QRegularExpression("^" + QRegularExpression::escape(bad.path) +
+                                                  ": Blank check stopped at address [0-9A-F]+h: the board did not answer"))
+                         .size() == 1,
+                 qPrintable(screen.join('\n')));
+        QCOMPARE(screen.filter(": programmed and verified (AT89C52).").size(), 2);
+        QVERIFY2(screen.filter("%").isEmpty(), qPrintable(screen.join('\n')));
     }
 
     // Refused before anything is sent: one board named twice (through a link too), read
