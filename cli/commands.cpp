@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// voralith-cli's table of commands and the commands that work on one chip; program is in
-// production.cpp, ports in portfinder.cpp.
+// voralith-cli's table of commands, its sites set up and run, and what each command checks,
+// loads and asks before its sites start; program is in production.cpp, ports in
+// portfinder.cpp, --serial in serials.cpp, what a site does in site.cpp.
 #include "cli.h"
 #include "deviceidentity.h"
 #include "site.h"
