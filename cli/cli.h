@@ -138,6 +138,9 @@ private:
     int loadFile(const QString &path, Image *image);
     // Write, verify and program: the file loaded and holding data, before any board is used.
     int loadImageFor(const QString &path, Image *image);
+    // Write and program: the image loaded, its serial number's place checked, and the
+    // question (`title`) answered, before any site starts.
+    int prepareChange(const QString &path, const QString &title, Image *image);
     int fileFailure(const QString &text)
     {
         m_t.failure(text);

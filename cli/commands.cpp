@@ -288,6 +288,15 @@ int Cli::loadImageFor(const QString &path, Image *image)
     return Success;
 }
 
+int Cli::prepareChange(const QString &path, const QString &title, Image *image)
+{
+    if (int e = loadImageFor(path, image); e != Success)
+        return e;
+    if (int e = checkSerial(*image); e != Success)
+        return e;
+    return confirm(title) ? Success : Usage;
+}
+
 // Asked once for the whole command, before any site starts.
 bool Cli::confirm(const QString &title, const QString &explanation)
 {
@@ -330,12 +339,8 @@ int Cli::read(const QString &path)
 int Cli::write(const QString &path)
 {
     Image image;
-    if (int e = loadImageFor(path, &image); e != Success)
+    if (int e = prepareChange(path, QStringLiteral("Write Data"), &image); e != Success)
         return e;
-    if (int e = checkSerial(image); e != Success)
-        return e;
-    if (!confirm(QStringLiteral("Write Data")))
-        return Usage;
     return onSites([&image](Site &s) { return s.write(image); });
 }
 

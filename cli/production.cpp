@@ -30,12 +30,8 @@ struct Cli::Counts {
 int Cli::program(const QString &path)
 {
     Image image;
-    if (int e = loadImageFor(path, &image); e != Success)
+    if (int e = prepareChange(path, QStringLiteral("Program"), &image); e != Success)
         return e;
-    if (int e = checkSerial(image); e != Success)
-        return e;
-    if (!confirm(QStringLiteral("Program")))
-        return Usage;
     return programChips(image);
 }
 

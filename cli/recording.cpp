@@ -9,6 +9,39 @@ QString forLine(QString text)
 {
     return text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
 }
+
+// The keys every result starts with, in their order.
+JsonLine resultHead(const QString &site, int round, const QString &command, const QString &result, int status,
+                    const QByteArray &signature, const ChipInfo *chip, qint64 durationMs)
+{
+    return JsonLine()
+        .add("site", site)
+        .add("round", round)
+        .add("command", command)
+        .add("result", result)
+        .add("status", status)
+        .add("signature", signature.size() == 3 ? QJsonValue(QString::fromLatin1(signature.toHex().toUpper()))
+                                                : QJsonValue())
+        .add("chip", chip ? QJsonValue(QStringLiteral("AT") + QLatin1String(chip->name)) : QJsonValue())
+        .add("duration_ms", durationMs);
+}
+
+// A failure told before any outcome (a refused file, a port that would not open): the step
+// in hand, if any, and what was told.
+JsonLine &addUnexplained(JsonLine &line, const std::optional<Step> &step, const QString &message)
+{
+    return line.add("step", step ? QJsonValue(jsonStep(*step)) : QJsonValue())
+        .add("address", QJsonValue())
+        .add("message", forLine(message));
+}
+
+// --serial: the number the chip was given, or null keys when none was taken.
+JsonLine &addSerial(JsonLine &line, const SerialPlace &place, const std::optional<quint64> &serial)
+{
+    if (!serial)
+        return line.add("serial", QJsonValue()).add("serial_bytes", QJsonValue());
+    return line.number("serial", *serial).add("serial_bytes", QString::fromLatin1(place.bytes(*serial)->toHex().toUpper()));
+}
 }  // namespace
 
 void Cli::begin(const JsonLine &image)
@@ -23,8 +56,8 @@ void Cli::begin(const JsonLine &image)
             .add("size", m_serialPlace->size)
             .add("format", m_serialPlace->formatName())
             .add("file", m_counter->path())
-            .number("start", m_p.isSet(m_o.serialStart) ? m_p.value(m_o.serialStart).toULongLong() : 1)
-            .number("step", m_p.isSet(m_o.serialStep) ? m_p.value(m_o.serialStep).toULongLong() : 1);
+            .number("start", m_counter->start())
+            .number("step", m_counter->step());
     m_r.start(QString::fromLatin1(m_command->name), sites, image, serial);
 }
 
@@ -32,20 +65,10 @@ void Cli::recordUnstarted(int status)
 {
     begin();
     for (const SitePort &port : m_ports) {
-        JsonLine line = JsonLine()
-                                  .add("site", port.name)
-                                  .add("round", 1)
-                                  .add("command", commandName())
-                                  .add("result", QStringLiteral("failed"))
-                                  .add("status", status)
-                                  .add("signature", QJsonValue())
-                                  .add("chip", QJsonValue())
-                                  .add("duration_ms", 0)
-                                  .add("step", QJsonValue())
-                                  .add("address", QJsonValue())
-                                  .add("message", forLine(m_t.lastFailure()));
+        JsonLine line = resultHead(port.name, 1, commandName(), QStringLiteral("failed"), status, {}, nullptr, 0);
+        addUnexplained(line, std::nullopt, m_t.lastFailure());
         if (m_serialPlace)
-            line.add("serial", QJsonValue()).add("serial_bytes", QJsonValue());
+            addSerial(line, *m_serialPlace, std::nullopt);
         if (const QString why = m_r.result(line, QStringLiteral("failed")); !why.isEmpty())
             logFailed(why);
     }
@@ -63,18 +86,9 @@ void Cli::logFailed(const QString &why)
 
 JsonLine Site::resultHead(const QString &result, int status, const Outcome &o) const
 {
-    const QByteArray signature = o.signature.isEmpty() ? m_id.signature : o.signature;
-    const ChipInfo *chip = o.chip ? o.chip : m_id.chip;
-    return JsonLine()
-        .add("site", m_name)
-        .add("round", m_round)
-        .add("command", m_cli.commandName())
-        .add("result", result)
-        .add("status", status)
-        .add("signature", signature.size() == 3 ? QJsonValue(QString::fromLatin1(signature.toHex().toUpper()))
-                                                : QJsonValue())
-        .add("chip", chip ? QJsonValue(QStringLiteral("AT") + QLatin1String(chip->name)) : QJsonValue())
-        .add("duration_ms", m_roundTime.elapsed());
+    return ::resultHead(m_name, m_round, m_cli.commandName(), result, status,
+                        o.signature.isEmpty() ? m_id.signature : o.signature, o.chip ? o.chip : m_id.chip,
+                        m_roundTime.elapsed());
 }
 
 void Site::put(JsonLine line, const QString &result)
@@ -83,18 +97,14 @@ void Site::put(JsonLine line, const QString &result)
     m_result = result;
     JsonLine image;
     if (const auto &place = m_cli.serialPlace()) {
-        if (m_serial)
-            line.number("serial", *m_serial).add("serial_bytes", QString::fromLatin1(place->bytes(*m_serial)->toHex().toUpper()));
-        else
-            line.add("serial", QJsonValue()).add("serial_bytes", QJsonValue());
-        // The log keeps the sums of what went into this chip.
+        addSerial(line, *place, m_serial);
+        // The sums of what went into this chip, its number in.
         if (m_serial)
             image = imageObject(m_cli.imagePath(), m_chipImage);
     }
     if (const QString why = m_cli.records().result(line, result, image); !why.isEmpty())
         m_cli.logFailed(why);
 }
-
 
 void Site::record(const Outcome &o, int status, const JsonLine &extra)
 {
@@ -125,8 +135,5 @@ void Site::recordFailure(int status)
     Outcome none;
     none.kind = Outcome::LinkFailure;
     JsonLine line = resultHead(QStringLiteral("failed"), status, none);
-    line.add("step", m_step ? QJsonValue(jsonStep(*m_step)) : QJsonValue())
-        .add("address", QJsonValue())
-        .add("message", forLine(m_lastFailure));
-    put(line, QStringLiteral("failed"));
+    put(addUnexplained(line, m_step, m_lastFailure), QStringLiteral("failed"));
 }

@@ -132,10 +132,11 @@ Progress Records::progress(const QString &site, int round, Step step, const Prog
                     },
                     [this, inner, state, site, round, step, units](double v) {
                         inner.value(v);
-                        const std::lock_guard hold(m_lock);
+                        // The step's own state, in its site's thread: the lock only for a line.
                         if (state->last.isValid() && state->last.elapsed() < 100)
                             return;
                         state->last.start();
+                        const std::lock_guard hold(m_lock);
                         put(begin("progress").add("site", site).add("round", round).add("step", jsonStep(step))
                                  .add("done", qint64(std::max(0.0, v - units.from) * units.per))
                                  .add("total", qint64((state->total - units.totalFrom) * units.per)));

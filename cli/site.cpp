@@ -131,8 +131,10 @@ int Site::openAndIdentify()
 
 // The window writes what fits and leaves the rest out without a word; a script gets a
 // refusal instead, before anything is sent.
-int Site::fitsChip(const Image &image)
+int Site::identifyFor(const Image &image)
 {
+    if (int e = openAndIdentify(); e != Success)
+        return e;
     const ChipInfo &chip = *m_id.chip;
     if (image.bytes.size() <= chip.size)
         return Success;
@@ -190,9 +192,7 @@ int Site::read(const QString &path, ImageFormat format)
 
 int Site::write(const Image &image)
 {
-    if (int e = openAndIdentify(); e != Success)
-        return e;
-    if (int e = fitsChip(image); e != Success)
+    if (int e = identifyFor(image); e != Success)
         return e;
     QByteArray bytes = image.bytes;
     if (m_cli.serialPlace()) {
@@ -218,9 +218,7 @@ int Site::write(const Image &image)
 
 int Site::verify(const Image &image)
 {
-    if (int e = openAndIdentify(); e != Success)
-        return e;
-    if (int e = fitsChip(image); e != Success)
+    if (int e = identifyFor(image); e != Success)
         return e;
     const int status = report(m_session.verify(image.bytes, steps(image.bytes.size() + 1)));
     if (status == Success)

@@ -47,7 +47,8 @@ private:
     ProgressFor steps(double maximum = 0);
     void stepStarts(Step step);
     int openAndIdentify();
-    int fitsChip(const Image &image);
+    // Write and verify: the chip identified, and `image` fits it.
+    int identifyFor(const Image &image);
     // Tells an outcome: its result, or why it failed; the exit status it gives.
     int report(const Outcome &o);
     void record(const Outcome &o, int status, const JsonLine &extra = {});

@@ -45,6 +45,8 @@ class SerialCounter {
 public:
     SerialCounter(QString path, quint64 start, quint64 step) : m_path(std::move(path)), m_start(start), m_step(step) {}
     const QString &path() const { return m_path; }
+    quint64 start() const { return m_start; }
+    quint64 step() const { return m_step; }
     // Before any chip: a temporary file left by a run that died removed, the file made from
     // the start number when missing, and its number read and checked to fit `place`.
     Status prepare(const SerialPlace &place);
