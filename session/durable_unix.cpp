@@ -1,17 +1,31 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// A counter file replaced durably on POSIX: write, fsync, rename, fsync of the folder; the
-// folder's flock keeps two programs from taking the same number.
+// A counter file replaced durably on POSIX: links followed to the file itself, then write,
+// fsync, rename, fsync of the folder; the folder's flock keeps two programs from taking the
+// same number.
 #include "serialnumber.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
+// The kernel gives up after 40 links in a row; so do we, and call it a loop.
+constexpr int maxLinks = 40;
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("SerialNumber", text);
+}
+
 QString systemError(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
@@ -21,22 +35,97 @@ QByteArray folderOf(const QString &path)
 {
     return QFile::encodeName(QFileInfo(path).absolutePath());
 }
+
+bool inGroup(gid_t group)
+{
+    if (::getegid() == group)
+        return true;
+    const int count = ::getgroups(0, nullptr);
+    if (count <= 0)
+        return false;
+    std::vector<gid_t> groups(std::size_t(count), 0);
+    const int got = ::getgroups(count, groups.data());
+    return got > 0 && std::find(groups.begin(), groups.begin() + got, group) != groups.begin() + got;
+}
 }  // namespace
 
 namespace durable {
+
+Result<QString> followLinks(const QString &path)
+{
+    QByteArray at = QFile::encodeName(path);
+    for (int links = 0;; ++links) {
+        struct stat st {};
+        if (::lstat(at.constData(), &st) != 0) {
+            // Not there yet: it is made here (a missing folder is told by the lock).
+            if (errno == ENOENT)
+                return QFile::decodeName(at);
+            return Failure{systemError(errno)};
+        }
+        if (S_ISLNK(st.st_mode)) {
+            if (links == maxLinks)
+                return Failure{tr("it is a link that leads round in a loop")};
+            char target[PATH_MAX];
+            const ssize_t n = ::readlink(at.constData(), target, sizeof target - 1);
+            if (n < 0)
+                return Failure{systemError(errno)};
+            const QByteArray next(target, n);
+            const qsizetype slash = at.lastIndexOf('/');
+            at = next.startsWith('/') || slash < 0 ? next : at.left(slash + 1) + next;
+            continue;
+        }
+        if (S_ISDIR(st.st_mode))
+            return Failure{tr("it is a folder")};
+        if (!S_ISREG(st.st_mode))
+            return Failure{tr("it is no regular file")};
+        return QFile::decodeName(at);
+    }
+}
 
 QString temporaryFor(const QString &path)
 {
     return path + QStringLiteral(".tmp");
 }
 
+QString removeTemporary(const QString &path)
+{
+    const QByteArray temporary = QFile::encodeName(temporaryFor(path));
+    if (::unlink(temporary.constData()) == 0 || errno == ENOENT)
+        return {};
+    const int error = errno;
+    struct stat st {};
+    if (::lstat(temporary.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+        return tr("the name of its temporary file, %1, is taken by a folder").arg(temporaryFor(path));
+    return tr("its temporary file %1 cannot be removed: %2").arg(temporaryFor(path), systemError(error));
+}
+
+QString writeRefusal(const QString &path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    const QString mode = QString::number(st.st_mode & 07777, 8);
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+        return tr("it is read-only (mode %1)").arg(mode);
+    if (::geteuid() == 0)
+        return {};
+    // The class the user falls in decides, as the kernel's own check does.
+    const mode_t mine = ::geteuid() == st.st_uid ? S_IWUSR : inGroup(st.st_gid) ? S_IWGRP : S_IWOTH;
+    return st.st_mode & mine ? QString() : tr("it is read-only for this user (mode %1)").arg(mode);
+}
+
 QString replace(const QString &path, const QByteArray &data)
 {
     const QByteArray target = QFile::encodeName(path);
     const QByteArray temporary = QFile::encodeName(temporaryFor(path));
+    struct stat old {};
+    const bool keep = ::stat(target.constData(), &old) == 0 && S_ISREG(old.st_mode);
+    // Anything at the temporary's name is a leftover (this runs under the folder's lock),
+    // and a new file made there is never written through a link someone put in its place.
+    ::unlink(temporary.constData());
     int fd;
     do
-        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     while (fd < 0 && errno == EINTR);
     if (fd < 0)
         return systemError(errno);
@@ -44,17 +133,28 @@ QString replace(const QString &path, const QByteArray &data)
     do
         written = ::write(fd, data.constData(), size_t(data.size()));
     while (written < 0 && errno == EINTR);
-    const int writeError = written < 0 ? errno : written != data.size() ? ENOSPC : 0;
-    const int syncError = writeError ? 0 : (::fsync(fd) == 0 ? 0 : errno);
-    const int closeError = ::close(fd) == 0 ? 0 : errno;
-    if (const int error = writeError ? writeError : syncError ? syncError : closeError) {
+    int error = written < 0 ? errno : written != data.size() ? ENOSPC : 0;
+    if (!error && keep) {
+        // The owner first, since a change of owner may clear the mode's set-id bits. Only
+        // root may give a file away: anyone else keeps at least the group, where allowed.
+        if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+            [[maybe_unused]] const int groupKept = ::fchown(fd, uid_t(-1), old.st_gid);
+        }
+        if (::fchmod(fd, old.st_mode & 07777) != 0)
+            error = errno;
+    }
+    if (!error && ::fsync(fd) != 0)
+        error = errno;
+    if (::close(fd) != 0 && !error)
+        error = errno;
+    if (error) {
         ::unlink(temporary.constData());
         return systemError(error);
     }
     if (::rename(temporary.constData(), target.constData()) != 0) {
-        const int error = errno;
+        const int renameError = errno;
         ::unlink(temporary.constData());
-        return systemError(error);
+        return systemError(renameError);
     }
     // The rename is on the disk only once the folder is.
     const int folder = ::open(folderOf(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

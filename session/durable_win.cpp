@@ -1,14 +1,23 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// A counter file replaced durably on Windows: written through, flushed, moved over the old
-// one with the move written through; a lock on a file in the folder keeps two programs from
-// taking the same number.
+// A counter file replaced durably on Windows: links followed to the file itself, written
+// through, flushed, moved over the old one with the move written through; a lock on a file
+// in the folder keeps two programs from taking the same number.
 #include "serialnumber.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <windows.h>
 
 namespace {
+// As many links in a row as a POSIX kernel follows; more are taken for a loop.
+constexpr int maxLinks = 40;
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("SerialNumber", text);
+}
+
 QString systemError(DWORD error)
 {
     wchar_t *text = nullptr;
@@ -27,16 +36,66 @@ std::wstring native(const QString &path)
 
 namespace durable {
 
+Result<QString> followLinks(const QString &path)
+{
+    QString at = path;
+    for (int links = 0;; ++links) {
+        const QFileInfo info(at);
+        if (info.isSymbolicLink()) {
+            if (links == maxLinks)
+                return Failure{tr("it is a link that leads round in a loop")};
+            at = info.symLinkTarget();
+            continue;
+        }
+        if (!info.exists())
+            return at;
+        if (info.isDir())
+            return Failure{tr("it is a folder")};
+        if (!info.isFile())
+            return Failure{tr("it is no regular file")};
+        return at;
+    }
+}
+
 QString temporaryFor(const QString &path)
 {
     return path + QStringLiteral(".tmp");
 }
 
+QString removeTemporary(const QString &path)
+{
+    const QString temporary = temporaryFor(path);
+    if (DeleteFileW(native(temporary).c_str()))
+        return {};
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND)
+        return {};
+    const DWORD attributes = GetFileAttributesW(native(temporary).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return tr("the name of its temporary file, %1, is taken by a folder").arg(temporary);
+    return tr("its temporary file %1 cannot be removed: %2").arg(temporary, systemError(error));
+}
+
+QString writeRefusal(const QString &path)
+{
+    const DWORD attributes = GetFileAttributesW(native(path).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        return tr("it is read-only");
+    return {};
+}
+
 QString replace(const QString &path, const QByteArray &data)
 {
     const std::wstring temporary = native(temporaryFor(path));
+    // The old file's attributes (hidden, archive) go on the new one; its folder's
+    // permissions, which the new file takes, are the old file's as a rule.
+    const DWORD old = GetFileAttributesW(native(path).c_str());
+    const DWORD kept = old == INVALID_FILE_ATTRIBUTES
+                           ? 0
+                           : old & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_SYSTEM);
+    const DWORD attributes = kept ? kept : FILE_ATTRIBUTE_NORMAL;
     HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
+                              attributes | FILE_FLAG_WRITE_THROUGH, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return systemError(GetLastError());
     DWORD written = 0;

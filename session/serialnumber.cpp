@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -143,9 +144,9 @@ int dataAt(const QByteArray &image, const SerialPlace &place)
     return -1;
 }
 
-Result<quint64> SerialCounter::readNumber() const
+Result<quint64> SerialCounter::readNumber(const QString &path) const
 {
-    QFile file(m_path);
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return Failure{tr("The serial number file %1 cannot be read: %2.").arg(m_path, file.errorString())};
     const QByteArray text = file.read(64);
@@ -154,64 +155,100 @@ Result<quint64> SerialCounter::readNumber() const
         digits.chop(2);
     else if (digits.endsWith('\n'))
         digits.chop(1);
-    bool ok = !digits.isEmpty() && text.size() < 64 &&
-              std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
-    const quint64 number = ok ? digits.toULongLong(&ok) : 0;
-    if (!ok || digits.size() == text.size())
+    const bool form = !digits.isEmpty() && text.size() < 64 && digits.size() != text.size() &&
+                      std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (!form)
         return Failure{tr("The serial number file %1 must hold one decimal number and a line end; it holds \"%2\".")
                            .arg(m_path, QString::fromLatin1(text.left(40))
                                            .replace(QLatin1Char('\r'), QLatin1String("\\r"))
                                            .replace(QLatin1Char('\n'), QLatin1String("\\n")))};
+    bool ok = false;
+    const quint64 number = digits.toULongLong(&ok);
+    if (!ok)
+        return Failure{tr("The serial number file %1 holds %2, beyond the largest number a counter can hold (%3).")
+                           .arg(m_path, QString::fromLatin1(digits))
+                           .arg(std::numeric_limits<quint64>::max())};
     return number;
 }
 
-QString SerialCounter::beyondCounter(quint64 number) const
+QString SerialCounter::beyondCounter(quint64 held, quint64 number) const
 {
-    return tr("The serial number file %1 holds %2: the number after it would be beyond any the counter can hold.")
+    if (number == held)
+        return tr("The serial number file %1 holds %2: the number after it would be beyond any the counter can hold.")
+            .arg(m_path)
+            .arg(held);
+    return tr("The serial number file %1 holds %2: the number after %3 would be beyond any the counter can hold.")
         .arg(m_path)
+        .arg(held)
         .arg(number);
 }
 
-Status SerialCounter::prepare(const SerialPlace &place)
+QString SerialCounter::cannotWrite(const QString &why) const
+{
+    return tr("The serial number file %1 cannot be written: %2.").arg(m_path, why);
+}
+
+Status SerialCounter::prepare(const SerialPlace &place, int chips)
 {
     const std::lock_guard hold(m_lock);
-    const durable::FolderLock folder(m_path);
+    const Result<QString> target = durable::followLinks(m_path);
+    if (!target)
+        return Failure{cannotWrite(target.message())};
+    const QString &file = target.value();
+    const durable::FolderLock folder(file);
     if (!folder.error().isEmpty())
-        return Failure{tr("The serial number file %1 cannot be written: %2.").arg(m_path, folder.error())};
+        return Failure{cannotWrite(folder.error())};
     // Left by a run that died between writing it and putting it in place: never a number.
-    QFile::remove(durable::temporaryFor(m_path));
-    if (!QFileInfo::exists(m_path)) {
-        if (const QString why = durable::replace(m_path, QByteArray::number(m_start) + '\n'); !why.isEmpty())
-            return Failure{tr("The serial number file %1 cannot be written: %2.").arg(m_path, why)};
+    // Safe to remove under the lock, which take() holds for as long as its temporary lives.
+    if (const QString why = durable::removeTemporary(file); !why.isEmpty())
+        return Failure{cannotWrite(why)};
+    // Made once: a counter that goes while numbers are taken is not begun again, which
+    // would give its numbers twice.
+    if (!m_prepared && !QFileInfo::exists(file)) {
+        if (const QString why = durable::replace(file, QByteArray::number(m_start) + '\n'); !why.isEmpty())
+            return Failure{cannotWrite(why)};
     }
-    const Result<quint64> next = readNumber();
+    m_prepared = true;
+    if (const QString why = durable::writeRefusal(file); !why.isEmpty())
+        return Failure{cannotWrite(why)};
+    const Result<quint64> next = readNumber(file);
     if (!next)
         return next.failure();
-    if (!place.bytes(next.value()))
-        return Failure{place.tooLarge(next.value())};
-    if (next.value() > std::numeric_limits<quint64>::max() - m_step)
-        return Failure{beyondCounter(next.value())};
+    // Each number checked before the next is made from it: no sum passes 64 bits.
+    quint64 n = next.value();
+    for (int i = 0; i < std::max(chips, 1); ++i, n += m_step) {
+        if (!place.bytes(n))
+            return Failure{place.tooLarge(n)};
+        if (n > std::numeric_limits<quint64>::max() - m_step)
+            return Failure{beyondCounter(next.value(), n)};
+    }
     // The folder must take the next file: found now, not with a chip erased and waiting.
-    if (!QFileInfo(QFileInfo(m_path).absolutePath()).isWritable())
-        return Failure{tr("The serial number file %1 cannot be written: its folder cannot be written.").arg(m_path)};
+    if (!QFileInfo(QFileInfo(file).absolutePath()).isWritable())
+        return Failure{cannotWrite(tr("its folder cannot be written"))};
     return {};
 }
 
 Result<quint64> SerialCounter::take(const SerialPlace &place)
 {
     const std::lock_guard hold(m_lock);
-    const durable::FolderLock folder(m_path);
+    const Result<QString> target = durable::followLinks(m_path);
+    if (!target)
+        return Failure{cannotWrite(target.message())};
+    const QString &file = target.value();
+    const durable::FolderLock folder(file);
     if (!folder.error().isEmpty())
-        return Failure{tr("The serial number file %1 cannot be written: %2.").arg(m_path, folder.error())};
-    const Result<quint64> number = readNumber();
+        return Failure{cannotWrite(folder.error())};
+    if (const QString why = durable::writeRefusal(file); !why.isEmpty())
+        return Failure{cannotWrite(why)};
+    const Result<quint64> number = readNumber(file);
     if (!number)
         return number;
     const quint64 n = number.value();
     if (!place.bytes(n))
         return Failure{place.tooLarge(n)};
     if (n > std::numeric_limits<quint64>::max() - m_step)
-        return Failure{beyondCounter(n)};
-    if (const QString why = durable::replace(m_path, QByteArray::number(n + m_step) + '\n'); !why.isEmpty())
-        return Failure{tr("The serial number file %1 cannot be written: %2.").arg(m_path, why)};
+        return Failure{beyondCounter(n, n)};
+    if (const QString why = durable::replace(file, QByteArray::number(n + m_step) + '\n'); !why.isEmpty())
+        return Failure{cannotWrite(why)};
     return n;
 }
