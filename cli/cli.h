@@ -7,6 +7,7 @@
 
 #include "checksums.h"
 #include "image.h"
+#include "job.h"
 #include "options.h"
 #include "records.h"
 #include "serialnumber.h"
@@ -29,6 +30,16 @@ enum Exit {
     PipeClosed = 141,  // the reader of standard output or error has gone, as a shell tells SIGPIPE
 };
 
+// --job: the job, the arguments to parse with its options in, and the options the command
+// line gave beside it that override the job's (`image` for a FILE given).
+struct JobRun {
+    Job job;
+    QStringList arguments;
+    QStringList overrides;
+};
+Result<JobRun> withJob(const QCommandLineParser &p, const QList<QCommandLineOption> &options,
+                       const QStringList &arguments, const QString &jobPath);
+
 class Cli;
 class Site;
 class Sites;
@@ -44,7 +55,7 @@ struct Command {
     const char *help;      // its lines in the help, parted by \n
     int (*run)(Cli &cli, const QString &argument);
     bool needsPort;        // --port and --com are taken before it runs
-    const char *only[6];   // the options that are for this command (and others that list them) only, no dashes
+    const char *only[10];   // the options that are for this command (and others that list them) only, no dashes
 };
 
 // Every command, in the order the help shows them.
@@ -70,7 +81,7 @@ struct SiteChip {
 
 class Cli {
 public:
-    Cli(const QCommandLineParser &p, const Options &o, Terminal &t, Records &r);
+    Cli(const QCommandLineParser &p, const Options &o, Terminal &t, Records &r, const JobRun *job = nullptr);
     ~Cli();
     // The options every command takes checked, the ports set up if the command needs them,
     // and the command run; its exit status.
@@ -96,17 +107,26 @@ public:
     Records &records() { return m_r; }
     const ChipInfo *wanted() const { return m_wanted; }
     bool noErase() const { return m_p.isSet(m_o.noErase); }
-    bool repeating() const { return m_p.isSet(m_o.repeat); }
+    bool repeating() const { return m_p.isSet(m_o.repeat) || m_lot > 0; }
+    // --lock: the lock bits each chip gets once verified (0: none).
+    int lockBits() const { return m_lockBits; }
     QString commandName() const { return QString::fromLatin1(m_command->name); }
     bool stopped() const { return m_stopped || stopsignals::stopStatus() != 0; }
+    // Whether any site started: a command that failed before was refused.
+    bool sitesStarted() const { return m_sitesStarted; }
+    // Once stopped: the status a site's work that the stop ended gives, the process's own
+    // (130, 143, 141; 2 for output that could not be written), and the words for it.
+    int stopStatus() const;
+    QString stopReason() const;
     // --serial: where the number goes; nothing without it.
     const std::optional<SerialPlace> &serialPlace() const { return m_serialPlace; }
     // The command's image file as given.
     const QString &imagePath() const { return m_imagePath; }
     // A number for the chip in `site`'s socket: the counter holds the next one on the disk,
-    // and the log this one, before it returns. A counter that cannot give one stops every
-    // site before its next chip.
-    Result<quint64> takeSerial(const QString &site, int round);
+    // and the log this one, before it succeeds. A counter that cannot give one stops every
+    // site before its next chip. `taken` gets the number once it is spent, also when the
+    // log then fails, so that the chip's result names it.
+    Status takeSerial(const QString &site, int round, std::optional<quint64> *taken);
     // A result that could not go into the log: said once, and no site starts another chip.
     void logFailed(const QString &why);
     bool logFailing() const { return m_logFailed; }
@@ -114,6 +134,7 @@ public:
 private:
     int setUpPorts();
     int setUpSerial();
+    int setUpLot();
     // Before any site starts: the place fits the chip and the image leaves it erased, and
     // the counter file is sound.
     int checkSerial(const Image &image);
@@ -121,7 +142,7 @@ private:
     // `job` on every site at once, each in its thread; the highest status among them. The
     // sites are made on the first call and kept until the command ends.
     int onSites(const std::function<int(Site &)> &job);
-    std::vector<int> onEachSite(const std::function<int(Site &)> &job);
+    std::vector<int> onEachSite(const std::function<int(Site &)> &job, int active = -1);
     // With several sites, each site's result named; the highest status among them.
     int summarise(const std::vector<int> &statuses);
     // --json and --log: the command's start (once, with the image it was given when there
@@ -151,10 +172,11 @@ private:
     // program: one chip on each site, or with --repeat round after round.
     struct Counts;
     int programChips(const Image &image);
-    void tellRound(int round, const std::vector<SiteChip> &chips, const std::vector<Counts> &counts);
+    void tellRound(int round, const std::vector<SiteChip> &chips, const std::vector<Counts> &counts, int toGo);
     bool nextChip();
 
     const QCommandLineParser &m_p;
+    const JobRun *m_job;
     const Options &m_o;
     Terminal &m_t;
     Records &m_r;
@@ -163,10 +185,13 @@ private:
     bool m_deviceCommand = false;  // one that works on a chip: it gives results
     QList<SitePort> m_ports;
     std::unique_ptr<Sites> m_sites;
+    bool m_sitesStarted = false;
     std::mutex m_sitesLock;  // a stop from another thread finds the sites whole
     std::atomic<bool> m_stopped = false;
     std::atomic<bool> m_logFailed = false;
     QString m_imagePath;
+    int m_lockBits = 0;
+    int m_lot = 0;  // --count: good chips wanted; 0 for no end but the user's
     std::optional<SerialPlace> m_serialPlace;
     std::unique_ptr<SerialCounter> m_counter;
     std::atomic<bool> m_serialFailed = false;

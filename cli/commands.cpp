@@ -14,6 +14,8 @@
 #include "wording.h"
 
 #include <algorithm>
+#include <limits>
+#include <csignal>
 
 namespace {
 
@@ -35,7 +37,7 @@ const Command kCommands[] = {
      "identify, erase, blank check, write and verify, stopping at\n"
      "the first step that fails",
      [](Cli &c, const QString &a) { return c.program(a); }, true,
-     {"no-erase", "repeat", "serial", "serial-file", "serial-start", "serial-step"}},
+     {"no-erase", "repeat", "serial", "serial-file", "serial-start", "serial-step", "lock", "count", "job"}},
     {"ports", nullptr,
      "list the serial devices (with --port, the ones named), whether\n"
      "you may open each and whether another program holds it",
@@ -72,7 +74,10 @@ QString commandsHelp()
     return text + QLatin1Char('\n') + QString::fromLatin1(kFiles);
 }
 
-Cli::Cli(const QCommandLineParser &p, const Options &o, Terminal &t, Records &r) : m_p(p), m_o(o), m_t(t), m_r(r) {}
+Cli::Cli(const QCommandLineParser &p, const Options &o, Terminal &t, Records &r, const JobRun *job)
+    : m_p(p), m_job(job), m_o(o), m_t(t), m_r(r)
+{
+}
 
 Cli::~Cli() = default;
 
@@ -92,6 +97,16 @@ int Cli::run(const Command &command, const QString &argument)
     }
     if (int e = setUpSerial(); e != Success)
         return e;
+    if (int e = setUpLot(); e != Success)
+        return e;
+    if (m_job) {
+        if (!m_job->overrides.isEmpty())
+            m_t.note(QStringLiteral("voralith-cli: the command line overrides the job's %1.")
+                         .arg(m_job->overrides.join(QLatin1String(", "))));
+        if (!m_job->job.crc32)
+            m_t.note(QStringLiteral("voralith-cli: the job %1 gives no crc32: the image is not checked against it.")
+                         .arg(m_job->job.path));
+    }
     const QString name = QString::fromLatin1(command.name);
     m_command = &command;
     m_deviceCommand = command.needsPort && name != QLatin1String("ports");
@@ -110,6 +125,8 @@ int Cli::run(const Command &command, const QString &argument)
             m_t.failure(QStringLiteral("voralith-cli: the log %1 cannot be opened: %2.").arg(m_p.value(m_o.log), why));
             return Usage;
         }
+        if (!m_r.logWarning().isEmpty())
+            m_t.failure(QStringLiteral("voralith-cli: ") + m_r.logWarning());
     }
     // A command given an image starts once it has loaded it, to name it.
     if (!command.argument || QLatin1String(command.argument) != QLatin1String("FILE") || name == QLatin1String("read"))
@@ -126,6 +143,27 @@ int Cli::run(const Command &command, const QString &argument)
     }
     ending.reset();
     return m_logFailed ? std::max(status, int(Usage)) : status;
+}
+
+int Cli::setUpLot()
+{
+    auto number = [this](const QCommandLineOption &option, int least, int most, int *value) {
+        if (!m_p.isSet(option))
+            return true;
+        const QString text = m_p.value(option);
+        bool ok = !text.isEmpty() && std::all_of(text.begin(), text.end(), [](QChar c) { return c.isDigit(); });
+        *value = ok ? text.toInt(&ok) : 0;
+        if (ok && *value >= least && *value <= most)
+            return true;
+        m_t.failure(most == 3 ? QStringLiteral("voralith-cli: --%1 takes 1, 2 or 3, not \"%2\".")
+                                    .arg(option.names().constFirst(), text)
+                              : QStringLiteral("voralith-cli: --%1 takes a whole number from 1 up, not \"%2\".")
+                                    .arg(option.names().constFirst(), text));
+        return false;
+    };
+    return number(m_o.lock, 1, 3, &m_lockBits) && number(m_o.count, 1, std::numeric_limits<int>::max(), &m_lot)
+               ? Success
+               : Usage;
 }
 
 int Cli::setUpPorts()
@@ -188,6 +226,25 @@ int Cli::sameDeviceTwice()
     return Success;
 }
 
+int Cli::stopStatus() const
+{
+    if (const int bySignal = stopsignals::stopStatus())
+        return bySignal;
+    return m_t.pipeClosed() ? int(PipeClosed) : int(Usage);
+}
+
+QString Cli::stopReason() const
+{
+    switch (stopsignals::stopStatus()) {
+    case 0: break;
+    case 128 + SIGTERM: return QStringLiteral("stopped by SIGTERM");
+    default: return QStringLiteral("stopped by the user");
+    }
+    return m_t.pipeClosed() ? QStringLiteral("stopped as the reader of its output had gone")
+         : m_t.broken()     ? QStringLiteral("stopped as its output could not be written")
+                            : QStringLiteral("stopped by the user");
+}
+
 void Cli::stop()
 {
     m_stopped = true;
@@ -196,7 +253,7 @@ void Cli::stop()
         m_sites->stop();
 }
 
-std::vector<int> Cli::onEachSite(const std::function<int(Site &)> &job)
+std::vector<int> Cli::onEachSite(const std::function<int(Site &)> &job, int active)
 {
     if (!m_sites) {
         m_t.setSites([this] {
@@ -205,17 +262,21 @@ std::vector<int> Cli::onEachSite(const std::function<int(Site &)> &job)
                 names << port.name;
             return names;
         }());
+        m_sitesStarted = true;
+        m_t.hideTyping();
         auto sites = std::make_unique<Sites>(*this, m_ports);
         const std::lock_guard hold(m_sitesLock);
         m_sites = std::move(sites);
         if (stopped())
             m_sites->stop();
     }
-    return m_sites->run([&job](Site &site) {
-        const int status = job(site);
-        site.ends(status);
-        return status;
-    });
+    return m_sites->run(
+        [&job](Site &site) {
+            const int status = job(site);
+            site.ends(status);
+            return status;
+        },
+        active);
 }
 
 int Cli::onSites(const std::function<int(Site &)> &job)
@@ -292,6 +353,11 @@ int Cli::prepareChange(const QString &path, const QString &title, Image *image)
 {
     if (int e = loadImageFor(path, image); e != Success)
         return e;
+    // A lot is programmed with the image its job names, or not at all.
+    if (m_job) {
+        if (Status s = checkJobImage(m_job->job, path, imageSums(image->bytes).crc32); !s)
+            return fileFailure(s.message());
+    }
     if (int e = checkSerial(*image); e != Success)
         return e;
     return confirm(title) ? Success : Usage;

@@ -117,9 +117,9 @@ const Command *pickCommand(const QCommandLineParser &p, Terminal &t)
 }
 
 // The command named on the command line, with its checks; `stop` is set to stop it while
-// it runs.
+// it runs. `worked` says whether it got as far as a board.
 int runCommand(const QCommandLineParser &p, const Options &o, bool parsed, Terminal &t, Records &r,
-               std::function<void()> &stop)
+               std::function<void()> &stop, bool *worked, const JobRun *job)
 {
     if (parsed && p.isSet(o.help)) {
         t.print(helpText(p));
@@ -136,10 +136,11 @@ int runCommand(const QCommandLineParser &p, const Options &o, bool parsed, Termi
     const Command *command = pickCommand(p, t);
     if (!command)
         return Usage;
-    Cli cli(p, o, t, r);
+    Cli cli(p, o, t, r, job);
     stop = [&cli] { cli.stop(); };
     const int status = cli.run(*command, p.positionalArguments().value(1));
     stop = [] {};
+    *worked = cli.sitesStarted();
     return status;
 }
 
@@ -171,12 +172,21 @@ int main(int argc, char **argv)
     p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     p.setApplicationDescription(
         QStringLiteral("Drives the programmer board of AT89C51/AT89C52 flash microcontrollers.\n\n") + commandsHelp());
-    p.addOptions({o.help, o.version, o.port, o.com, o.yes, o.quiet, o.format, o.chip, o.noErase, o.repeat, o.json, o.log,
-                  o.serial, o.serialFile, o.serialStart, o.serialStep, o.probe});
+    const QList<QCommandLineOption> options{o.help, o.version, o.port, o.com, o.yes, o.quiet, o.format,
+                                            o.chip, o.noErase, o.repeat, o.json, o.log, o.serial, o.serialFile,
+                                            o.serialStart, o.serialStep, o.lock, o.count, o.job, o.probe};
+    p.addOptions(options);
     p.addPositionalArgument(QStringLiteral("COMMAND"), QStringLiteral("One of the commands above, with its argument."),
                             QStringLiteral("COMMAND [ARGUMENT]"));
 
-    const bool parsed = p.parse(app.arguments());
+    bool parsed = p.parse(app.arguments());
+    // --job: parsed again with the job's options before the command line's.
+    std::optional<Result<JobRun>> job;
+    if (parsed && p.isSet(o.job)) {
+        job = withJob(p, options, app.arguments(), p.value(o.job));
+        if (*job)
+            parsed = p.parse(job->value().arguments);
+    }
     // A refused argument is told in JSON too when --json came before it.
     const bool json = parsed ? p.isSet(o.json) : app.arguments().contains(QStringLiteral("--json"));
     Terminal t(parsed && p.isSet(o.quiet), json);
@@ -185,10 +195,18 @@ int main(int argc, char **argv)
     stopsignals::install([&stop] { stop(); });
     t.setOnBroken([&stop] { stop(); });
     int status = undecodableArgument(argc, argv, app.arguments(), t);
+    if (status == Success && job && !*job) {
+        t.failure(QStringLiteral("voralith-cli: ") + job->message());
+        status = Usage;
+    }
+    bool worked = false;
     if (status == Success)
-        status = runCommand(p, o, parsed, t, r, stop);
-    // The summary is the last line, whatever ended the command.
+        status = runCommand(p, o, parsed, t, r, stop, &worked, job ? &job->value() : nullptr);
+    // The summary is the last line, whatever ended the command; a command refused before
+    // it reached a board says why just before it.
     status = exitStatus(status, t);
+    if (status != Success && !worked)
+        r.refused(t.lastFailure(), status);
     r.summary(status);
     t.finish();
     return exitStatus(status, t);

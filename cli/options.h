@@ -53,6 +53,18 @@ struct Options {
     QCommandLineOption serialStep{QStringLiteral("serial-step"),
                                   QStringLiteral("Added to the serial number after each one taken (default 1)."),
                                   QStringLiteral("K")};
+    QCommandLineOption lock{QStringLiteral("lock"),
+                            QStringLiteral("program: program lock bits 1 to N into each chip once it is verified; it "
+                                           "passes only then. With 2 or 3 it can no longer be read back."),
+                            QStringLiteral("1|2|3")};
+    QCommandLineOption count{QStringLiteral("count"),
+                             QStringLiteral("program: a lot of N good chips, round after round as --repeat runs "
+                                            "them; it stops by itself once N have passed."),
+                             QStringLiteral("N")};
+    QCommandLineOption job{QStringLiteral("job"),
+                           QStringLiteral("program: the job FILE (an INI file, see the README) gives the image, its "
+                                          "CRC-32 and the options; options given beside it override the job's."),
+                           QStringLiteral("FILE")};
     QCommandLineOption probe{QStringLiteral("probe"),
                              QStringLiteral("ports: also identify a board on each port you may open (this sends bytes "
                                             "to the device).")};

@@ -12,6 +12,8 @@ struct Cli::Counts {
     int programmed = 0, failed = 0, empty = 0;
     void add(const Site::Chip &chip)
     {
+        if (chip.result.isEmpty())  // a site left idle in a lot's last round
+            return;
         ++(chip.result == QLatin1String("passed") ? programmed : chip.result == QLatin1String("empty") ? empty : failed);
     }
     Counts &operator+=(const Counts &c)
@@ -42,16 +44,37 @@ int Cli::programChips(const Image &image)
     std::vector<Counts> counts(std::size_t(m_ports.size()));
     std::vector<Site::Chip> chips(counts.size());
     int worst = Success;
+    auto passedSoFar = [&counts] {
+        int n = 0;
+        for (const Counts &c : counts)
+            n += c.programmed;
+        return n;
+    };
+    m_r.setLot(m_lot);
     for (int round = 1;; ++round) {
-        const std::vector<int> statuses = onEachSite([&](Site &site) {
-            // Each attempt is a round of its own, an empty socket too.
-            const std::size_t i = std::size_t(site.index());
-            site.newRound(round);
-            const Counts &c = counts[i];
-            chips[i] = site.programChip(image, repeat ? QStringLiteral("Chip %1: ").arg(c.programmed + c.failed + 1)
-                                                      : QString());
-            return chips[i].status;
-        });
+        // A lot starts a round on no more sites than it still wants chips.
+        const int active = m_lot ? std::min(int(m_ports.size()), m_lot - passedSoFar()) : int(m_ports.size());
+        // Every chip of the round must get its number: a counter that cannot give them all
+        // is found before any chip is erased.
+        if (round > 1 && m_serialPlace) {
+            if (Status s = m_counter->prepare(*m_serialPlace, active); !s) {
+                m_t.failure(s.message());
+                worst = std::max(worst, int(Usage));
+                break;
+            }
+        }
+        std::fill(chips.begin(), chips.end(), Site::Chip());
+        const std::vector<int> statuses = onEachSite(
+            [&](Site &site) {
+                // Each attempt is a round of its own, an empty socket too.
+                const std::size_t i = std::size_t(site.index());
+                site.newRound(round);
+                const Counts &c = counts[i];
+                chips[i] = site.programChip(
+                    image, repeat ? QStringLiteral("Chip %1: ").arg(c.programmed + c.failed + 1) : QString());
+                return chips[i].status;
+            },
+            active);
         if (!repeat)
             return summarise(statuses);
         bool noteRefused = false;
@@ -60,14 +83,22 @@ int Cli::programChips(const Image &image)
             worst = std::max(worst, chips[i].status);
             noteRefused = noteRefused || chips[i].noteRefused;
         }
+        const int toGo = m_lot ? std::max(0, m_lot - passedSoFar()) : -1;
         if (several)
-            tellRound(round, chips, counts);
+            tellRound(round, chips, counts, toGo);
+        else if (toGo >= 0)
+            m_t.result(QStringLiteral("%1 to go.").arg(toGo));
+        m_r.round(round);
         // Nothing was sent where a note could not be kept, and no chip is programmed without
         // its note or its record.
         if (noteRefused)
             break;
         if (m_logFailed || m_serialFailed) {
             worst = std::max(worst, int(Usage));
+            break;
+        }
+        if (toGo == 0) {
+            m_t.result(QStringLiteral("The lot of %1 is done.").arg(m_lot));
             break;
         }
         if (stopped() || !nextChip())
@@ -85,6 +116,8 @@ int Cli::programChips(const Image &image)
         for (std::size_t i = 0; i < counts.size(); ++i)
             summary += QStringLiteral("\n  %1: %2").arg(m_ports.at(qsizetype(i)).name, counts[i].text());
     }
+    if (m_lot)
+        summary += QStringLiteral("\nOf the lot of %1: %2 to go.").arg(m_lot).arg(std::max(0, m_lot - total.programmed));
     if (total.failed)
         m_t.failure(summary);
     else
@@ -93,7 +126,7 @@ int Cli::programChips(const Image &image)
 }
 
 // After each round on several sites: a line for each, with its counts so far, and the total.
-void Cli::tellRound(int round, const std::vector<SiteChip> &chips, const std::vector<Counts> &counts)
+void Cli::tellRound(int round, const std::vector<SiteChip> &chips, const std::vector<Counts> &counts, int toGo)
 {
     m_t.closeSiteLines();
     QString text = QStringLiteral("Round %1:").arg(round);
@@ -102,11 +135,15 @@ void Cli::tellRound(int round, const std::vector<SiteChip> &chips, const std::ve
         const QString &result = chips[i].result;
         text += QStringLiteral("\n  %1: %2 (%3)")
                     .arg(m_ports.at(qsizetype(i)).name,
-                         result == QLatin1String("empty") ? QStringLiteral("empty socket") : result,
+                         result.isEmpty()                   ? QStringLiteral("idle")
+                         : result == QLatin1String("empty") ? QStringLiteral("empty socket")
+                                                            : result,
                          counts[i].text());
         total += counts[i];
     }
     text += QStringLiteral("\n  all sites: %1.").arg(total.text());
+    if (toGo >= 0)
+        text += QStringLiteral("\n  to go: %1.").arg(toGo);
     m_t.result(text);
 }
 
@@ -117,9 +154,9 @@ bool Cli::nextChip()
     static const QStringList stops{QStringLiteral("q"),  QStringLiteral("quit"), QStringLiteral("exit"),
                                    QStringLiteral("n"),  QStringLiteral("no"),   QStringLiteral("stop")};
     for (;;) {
-        m_t.prompt(m_ports.size() > 1 ? QStringLiteral("Put the next chips in and press Enter; q and Enter stops. ")
-                                      : QStringLiteral("Put the next chip in and press Enter; q and Enter stops. "));
-        const auto line = m_t.readLine();
+        const auto line =
+            m_t.prompted(m_ports.size() > 1 ? QStringLiteral("Put the next chips in and press Enter; q and Enter stops. ")
+                                            : QStringLiteral("Put the next chip in and press Enter; q and Enter stops. "));
         if (!line || stopped())
             return false;
         const QString answer = line->trimmed().toLower();

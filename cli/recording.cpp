@@ -4,6 +4,8 @@
 #include "site.h"
 #include "wording.h"
 
+#include <QJsonArray>
+
 namespace {
 QString forLine(QString text)
 {
@@ -58,7 +60,10 @@ void Cli::begin(const JsonLine &image)
             .add("file", m_counter->path())
             .number("start", m_counter->start())
             .number("step", m_counter->step());
-    m_r.start(QString::fromLatin1(m_command->name), sites, image, serial);
+    JsonLine job;
+    if (m_job)
+        job.add("job", m_job->job.path).add("overrides", QJsonArray::fromStringList(m_job->overrides));
+    m_r.start(QString::fromLatin1(m_command->name), sites, image, serial, job);
 }
 
 void Cli::recordUnstarted(int status)
@@ -69,7 +74,7 @@ void Cli::recordUnstarted(int status)
         addUnexplained(line, std::nullopt, m_t.lastFailure());
         if (m_serialPlace)
             addSerial(line, *m_serialPlace, std::nullopt);
-        if (const QString why = m_r.result(line, QStringLiteral("failed")); !why.isEmpty())
+        if (const QString why = m_r.result(line, 1, QStringLiteral("failed")); !why.isEmpty())
             logFailed(why);
     }
 }
@@ -95,14 +100,16 @@ void Site::put(JsonLine line, const QString &result)
 {
     m_recorded = true;
     m_result = result;
+    if (const int bits = m_cli.lockBits())
+        line.add("lock", result == QLatin1String("passed") ? QJsonValue(bits) : QJsonValue());
     JsonLine image;
     if (const auto &place = m_cli.serialPlace()) {
         addSerial(line, *place, m_serial);
         // The sums of what went into this chip, its number in.
-        if (m_serial)
+        if (m_serial && !m_chipImage.isEmpty())
             image = imageObject(m_cli.imagePath(), m_chipImage);
     }
-    if (const QString why = m_cli.records().result(line, result, image); !why.isEmpty())
+    if (const QString why = m_cli.records().result(line, m_round, result, image); !why.isEmpty())
         m_cli.logFailed(why);
 }
 
@@ -123,6 +130,8 @@ void Site::record(const Outcome &o, int status, const JsonLine &extra)
             .add("message", forLine(wording::text(o, Audience::Shell)));
         if (o.kind == Outcome::Difference || o.kind == Outcome::WrongByte)
             line.add("expected", jsonHex(o.expected, 2)).add("read", jsonHex(o.read, 2));
+        else if (o.kind == Outcome::DataFound)
+            line.add("read", jsonHex(o.read, 2));
     }
     line.append(extra);
     put(line, result);

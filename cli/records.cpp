@@ -5,7 +5,9 @@
 #include "checksums.h"
 #include "version.h"
 
+#include <QCoreApplication>
 #include <QJsonArray>
+#include <QSysInfo>
 #include <QJsonDocument>
 #include <memory>
 
@@ -76,6 +78,15 @@ JsonLine sumsFields(const QByteArray &bytes)
         .add("crc32", jsonHex(sums.crc32, 8));
 }
 
+Records::Records(Terminal &t, bool json) : m_t(t), m_json(json), m_startTime(isoTime(QDateTime::currentDateTime()))
+{
+    // Two stations may start in the same millisecond, and two runs on one host never share
+    // a process number while both live.
+    m_run = QStringLiteral("%1 %2 %3")
+                .arg(m_startTime, QSysInfo::machineHostName())
+                .arg(QCoreApplication::applicationPid());
+}
+
 JsonLine Records::begin(const char *event) const
 {
     return JsonLine().add("event", QString::fromLatin1(event)).add("time", isoTime(QDateTime::currentDateTime()));
@@ -93,21 +104,23 @@ void Records::event(const char *name, const JsonLine &fields)
     put(begin(name).append(fields));
 }
 
-void Records::start(const QString &command, const QStringList &sites, const JsonLine &image, const JsonLine &serial)
+void Records::start(const QString &command, const QStringList &sites, const JsonLine &image, const JsonLine &serial,
+                    const JsonLine &extra)
 {
     const std::lock_guard hold(m_lock);
     if (m_started)
         return;
     m_started = true;
     m_image = image;
-    // Its time is the run's, as every log line of this command names it.
-    JsonLine line = JsonLine().add("event", QStringLiteral("start")).add("time", m_run);
+    // Its time is the run's start, which every log line of this command names in its run.
+    JsonLine line = JsonLine().add("event", QStringLiteral("start")).add("time", m_startTime);
     line.add("command", command).add("sites", QJsonArray::fromStringList(sites))
         .add("version", QStringLiteral(VORALITH_VERSION_STRING));
     if (!image.isEmpty())
         line.add("image", image);
     if (!serial.isEmpty())
         line.add("serial", serial);
+    line.add("run", m_run).append(extra);
     put(line);
 }
 
@@ -143,12 +156,13 @@ Progress Records::progress(const QString &site, int round, Step step, const Prog
                     }};
 }
 
-QString Records::result(const JsonLine &result, const QString &outcome, const JsonLine &image)
+QString Records::result(const JsonLine &result, int round, const QString &outcome, const JsonLine &image)
 {
     JsonLine record;
     {
         const std::lock_guard hold(m_lock);
-        ++m_rounds;
+        m_rounds = std::max(m_rounds, round);
+        ++m_chips;
         ++(outcome == QLatin1String("passed") ? m_passed : outcome == QLatin1String("empty") ? m_empty : m_failed);
         JsonLine line = begin("result").append(result);
         if (!image.isEmpty())
@@ -185,9 +199,33 @@ QString Records::appendToLog(const JsonLine &line)
     return m_log.append(line.text() + '\n');
 }
 
+void Records::refused(const QString &message, int status)
+{
+    const std::lock_guard hold(m_lock);
+    QString text = message;
+    put(begin("refused").add("message", text.replace(QLatin1String("\r\n"), QLatin1String("\n"))).add("status", status));
+}
+
+JsonLine Records::counts() const
+{
+    JsonLine line = JsonLine().add("passed", m_passed).add("failed", m_failed).add("empty", m_empty);
+    if (m_lot)
+        line.add("to_go", std::max(0, m_lot - m_passed));
+    return line;
+}
+
+void Records::round(int round)
+{
+    const std::lock_guard hold(m_lock);
+    put(begin("round").add("round", round).append(counts()));
+}
+
 void Records::summary(int status)
 {
     const std::lock_guard hold(m_lock);
-    put(begin("summary").add("rounds", m_rounds).add("passed", m_passed).add("failed", m_failed)
-             .add("empty", m_empty).add("status", status));
+    JsonLine line = begin("summary").add("rounds", m_rounds).add("passed", m_passed).add("failed", m_failed)
+                        .add("empty", m_empty).add("status", status).add("chips", m_chips);
+    if (m_lot)
+        line.add("to_go", std::max(0, m_lot - m_passed));
+    put(line);
 }

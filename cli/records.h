@@ -52,38 +52,51 @@ struct ByteUnits {
 
 class Records {
 public:
-    Records(Terminal &t, bool json) : m_t(t), m_json(json), m_run(isoTime(QDateTime::currentDateTime())) {}
+    Records(Terminal &t, bool json);
     bool json() const { return m_json; }
     // --log: empty when the log is open for appending, else why not.
     QString openLog(const QString &path) { return m_log.open(path); }
+    // What opening the log found amiss but mended (a last line without its line end).
+    const QString &logWarning() const { return m_log.warning(); }
 
     // `image` and `serial` (the --serial settings) when the command has them.
-    void start(const QString &command, const QStringList &sites, const JsonLine &image, const JsonLine &serial = {});
+    // `extra`: further keys (the job and what overrides it).
+    void start(const QString &command, const QStringList &sites, const JsonLine &image, const JsonLine &serial = {},
+               const JsonLine &extra = {});
     void step(const QString &site, int round, Step step);
     // `inner` (the terminal's bar) with progress events in bytes beside it, at most ten a
     // second.
     Progress progress(const QString &site, int round, Step step, const Progress &inner, ByteUnits units = {});
-    // A round's result (its "result" field decides the count); kept in the log too, with
+    // A chip's result in `round` (`outcome` decides the count); kept in the log too, with
     // `image`, when given, the sums of what went into the chip (not the command's image).
     // Empty when the log has it, else why not.
-    QString result(const JsonLine &result, const QString &outcome, const JsonLine &image = {});
+    QString result(const JsonLine &result, int round, const QString &outcome, const JsonLine &image = {});
     // A serial number taken for the chip in `site`'s socket, told and kept in the log before
     // that chip is written. Empty when the log has it, else why not.
     QString serial(const QString &site, int round, quint64 number);
+    // Why a command was refused before it reached a board.
+    void refused(const QString &message, int status);
     void summary(int status);
+    // --count: the lot's size, so that a round and the summary say how many are still to go.
+    void setLot(int chips) { m_lot = chips; }
+    // --repeat: the end of a round, with the counts of all sites so far.
+    void round(int round);
     // Any other object (ports' devices, list's rows).
     void event(const char *name, const JsonLine &fields);
 
 private:
     JsonLine begin(const char *event) const;
+    JsonLine counts() const;
     void put(const JsonLine &line);
     QString appendToLog(const JsonLine &line);
     Terminal &m_t;
     bool m_json;
-    QString m_run;
+    QString m_startTime;  // the run's start, as its start event tells it
+    QString m_run;      // the run's name in every record, unique across processes and hosts
     JsonLine m_image;
     AppendLog m_log;
     std::recursive_mutex m_lock;
     bool m_started = false;
-    int m_rounds = 0, m_passed = 0, m_failed = 0, m_empty = 0;
+    int m_lot = 0;
+    int m_rounds = 0, m_chips = 0, m_passed = 0, m_failed = 0, m_empty = 0;
 };

@@ -64,25 +64,26 @@ int Cli::checkSerial(const Image &image)
                                     QString::number(place.address, 16).toUpper(),
                                     QString::number(place.end() - 1, 16).toUpper()));
     }
-    if (Status s = m_counter->prepare(place); !s)
+    if (Status s = m_counter->prepare(place, int(m_ports.size())); !s)
         return fileFailure(s.message());
     return Success;
 }
 
-Result<quint64> Cli::takeSerial(const QString &site, int round)
+Status Cli::takeSerial(const QString &site, int round, std::optional<quint64> *taken)
 {
     if (m_serialFailed || m_logFailed)
         return Failure{QStringLiteral("No serial number was taken: the run is stopping.")};
     const Result<quint64> number = m_counter->take(*m_serialPlace);
     if (!number) {
         m_serialFailed = true;
-        return number;
+        return number.failure();
     }
+    *taken = number.value();
     if (const QString why = m_r.serial(site, round, number.value()); !why.isEmpty()) {
         logFailed(why);
         return Failure{QStringLiteral("Serial number %1 is spent, but the log cannot record it: the chip is not "
                                       "written without its record.")
                            .arg(number.value())};
     }
-    return number;
+    return {};
 }

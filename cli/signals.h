@@ -29,4 +29,15 @@ long long readInput(char *buffer, long long size);
 // The width of the terminal standard error writes to; 80 when it cannot be told.
 int terminalColumns();
 
+// A handle that becomes ready to read once a stop came, and stays so: a wait on a file
+// (a log that is a pipe) waits on it too, so that every stop ends every wait. -1 where
+// there is none.
+int stopHandle();
+
+// Standard input when it is a terminal: what was typed and not yet read is thrown away,
+// and keys typed are echoed or not. The terminal's own settings come back at the exit,
+// however the program ends. Nothing where standard input is no terminal.
+void discardTypedInput();
+void echoTypedInput(bool on);
+
 }  // namespace stopsignals

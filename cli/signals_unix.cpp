@@ -9,17 +9,30 @@
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
+#include <cstdlib>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace stopsignals {
 namespace {
 int g_pipe[2] = {-1, -1};
+int g_latch[2] = {-1, -1};  // written once at the stop, never read
 volatile std::sig_atomic_t g_signal = 0;
+termios g_terminal{};  // standard input's settings as the program found them
+volatile std::sig_atomic_t g_terminalSaved = 0;
+
+void restoreTerminal()
+{
+    if (g_terminalSaved)
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &g_terminal);
+}
 
 void onSignal(int sig)
 {
     if (g_signal != 0) {
+        // The process ends by the signal: the terminal's echo comes back first.
+        restoreTerminal();
         std::signal(sig, SIG_DFL);
         std::raise(sig);
         return;
@@ -28,6 +41,7 @@ void onSignal(int sig)
     const int saved = errno;
     const char c = char(sig);
     [[maybe_unused]] const ssize_t n = ::write(g_pipe[1], &c, 1);
+    [[maybe_unused]] const ssize_t m = ::write(g_latch[1], &c, 1);
     errno = saved;
 }
 }  // namespace
@@ -54,7 +68,7 @@ void install(std::function<void()> onStop)
     // is told, instead of ending the process with nothing said.
     std::signal(SIGXFSZ, SIG_IGN);
     // Without the pipe Ctrl+C ends the program at once, as it would by default.
-    if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0 || ::pipe2(g_latch, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
     struct sigaction sa {};
     sa.sa_handler = onSignal;
@@ -105,6 +119,33 @@ int terminalColumns()
 {
     winsize size{};
     return ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
+}
+
+int stopHandle()
+{
+    return g_latch[0];
+}
+
+void discardTypedInput()
+{
+    if (::isatty(STDIN_FILENO))
+        ::tcflush(STDIN_FILENO, TCIFLUSH);
+}
+
+void echoTypedInput(bool on)
+{
+    termios now{};
+    if (!::isatty(STDIN_FILENO) || ::tcgetattr(STDIN_FILENO, &now) != 0)
+        return;
+    if (!g_terminalSaved) {
+        g_terminal = now;
+        g_terminalSaved = 1;
+        std::atexit(restoreTerminal);
+    }
+    // Line editing stays as the user has it; only the echo follows the prompt.
+    const tcflag_t echo = on ? g_terminal.c_lflag & (ECHO | ECHONL) : 0;
+    now.c_lflag = (now.c_lflag & ~tcflag_t(ECHO | ECHONL)) | echo;
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &now);
 }
 
 }  // namespace stopsignals

@@ -8,6 +8,7 @@
 #include <QMetaObject>
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <windows.h>
 
 namespace stopsignals {
@@ -83,6 +84,36 @@ int terminalColumns()
     if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info))
         return info.srWindow.Right - info.srWindow.Left + 1;
     return 80;
+}
+
+int stopHandle()
+{
+    return -1;  // the log's writes on Windows do not wait on a reader
+}
+
+void discardTypedInput()
+{
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (GetConsoleMode(input, &mode))
+        FlushConsoleInputBuffer(input);
+}
+
+void echoTypedInput(bool on)
+{
+    static DWORD original = 0;
+    static bool saved = false;
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (!GetConsoleMode(input, &mode))
+        return;
+    if (!saved) {
+        original = mode;
+        saved = true;
+        std::atexit([] { SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), original); });
+    }
+    const DWORD echo = on ? original & ENABLE_ECHO_INPUT : 0;
+    SetConsoleMode(input, (mode & ~DWORD(ENABLE_ECHO_INPUT)) | echo);
 }
 
 }  // namespace stopsignals

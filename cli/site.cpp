@@ -41,12 +41,10 @@ Status Site::serialFits(const ChipInfo &chip) const
 
 Status Site::takeSerial(QByteArray *image)
 {
-    const Result<quint64> number = m_cli.takeSerial(m_name, m_round);
-    if (!number)
-        return Status(number.failure());
+    if (Status s = m_cli.takeSerial(m_name, m_round, &m_serial); !s)
+        return s;
     const SerialPlace &place = *m_cli.serialPlace();
-    m_serial = number.value();
-    *image = withSerial(*image, place, *place.bytes(number.value()));
+    *image = withSerial(*image, place, *place.bytes(*m_serial));
     m_chipImage = *image;
     return {};
 }
@@ -63,7 +61,7 @@ void Site::tellSerial(bool passed, const Image &image)
                    .arg(image.path)
                    .arg(*m_serial)
                    .arg(sumsText(imageSums(m_chipImage))));
-    else
+    else if (!m_chipImage.isEmpty())  // a number spent before any byte went in was told so
         m_t.failure(QStringLiteral("Serial number %1 went to this chip and is not given again.").arg(*m_serial),
                     m_index);
 }
@@ -106,7 +104,7 @@ int Site::report(const Outcome &o)
 {
     const QString text = wording::text(o, Audience::Shell);
     const int status = exitFor(o);
-    record(o, status == NoBoard && stopped() ? int(Usage) : status);
+    record(o, status == NoBoard && stopped() ? m_cli.stopStatus() : status);
     if (status == Success) {
         if (!text.isEmpty())
             result(text);
@@ -254,6 +252,7 @@ Site::Chip Site::programChip(const Image &image, const QString &label)
         BoardSession::ProgramOptions options;
         options.erase = !m_cli.noErase();
         options.wanted = m_cli.wanted();
+        options.lockBits = m_cli.lockBits();
         if (m_cli.serialPlace()) {
             options.checkChip = [this](const ChipInfo &chip) { return serialFits(chip); };
             options.beforeWrite = [this](QByteArray *bytes) { return takeSerial(bytes); };
@@ -269,8 +268,9 @@ Site::Chip Site::programChip(const Image &image, const QString &label)
         chip.result = QStringLiteral("passed");
         return chip;
     }
-    if (outcome.kind == Outcome::NoChip && m_cli.repeating()) {
-        // With --repeat an empty socket is no failure: the next chip is awaited.
+    if (outcome.kind == Outcome::NoChip && boardSaysEmpty(outcome.signature) && m_cli.repeating()) {
+        // With --repeat an empty socket is no failure: the next chip is awaited. A board
+        // that does not answer is no empty socket.
         record(outcome, Success);
         failure(wording::text(outcome, Audience::Shell), Success);
         chip.result = QStringLiteral("empty");
@@ -279,7 +279,7 @@ Site::Chip Site::programChip(const Image &image, const QString &label)
     // Nothing was sent when the note could not be kept, and no chip can be programmed
     // without it.
     chip.noteRefused = outcome.kind == Outcome::NoteRefused;
-    chip.status = chip.noteRefused ? int(Usage) : stopped() ? int(Usage) : exitFor(outcome);
+    chip.status = chip.noteRefused ? int(Usage) : stopped() ? m_cli.stopStatus() : exitFor(outcome);
     chip.result = QStringLiteral("failed");
     record(outcome, chip.status);
     failure(text, chip.status);

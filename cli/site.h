@@ -19,7 +19,7 @@ public:
     const QString &name() const { return m_name; }
     int index() const { return m_index; }
     // In the site's thread: the wait in hand ends, and so does every later one.
-    void stop() { m_link.requestStop(); }
+    void stop() { m_link.requestStop(m_cli.stopReason()); }
     void newRound(int round);
 
     // Each command on this site's chip: its result told and recorded; the site's status.
@@ -63,7 +63,7 @@ private:
         return status;
     }
     // What ends as this program stopped it (its output failed) is no fault of the board.
-    int boardFailure(const QString &text) { return failure(text, stopped() ? Usage : NoBoard); }
+    int boardFailure(const QString &text) { return failure(text, stopped() ? m_cli.stopStatus() : int(NoBoard)); }
     void printSums(const QString &path, const QByteArray &bytes);
     // --serial: the chip must hold the number's place; the number taken just before the
     // chip's first byte is written, and put into `image`.

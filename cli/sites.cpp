@@ -40,12 +40,13 @@ Sites::~Sites()
     }
 }
 
-std::vector<int> Sites::run(const std::function<int(Site &)> &job)
+std::vector<int> Sites::run(const std::function<int(Site &)> &job, int active)
 {
     std::vector<int> statuses(m_workers.size(), 0);
-    std::size_t left = m_workers.size();
+    const std::size_t working = active < 0 ? m_workers.size() : std::min(m_workers.size(), std::size_t(active));
+    std::size_t left = working;
     QEventLoop wait;
-    for (std::size_t i = 0; i < m_workers.size(); ++i) {
+    for (std::size_t i = 0; i < working; ++i) {
         Worker *worker = m_workers[i].get();
         QMetaObject::invokeMethod(
             worker->context,

@@ -16,8 +16,9 @@ class Sites {
 public:
     Sites(Cli &cli, const QList<SitePort> &ports);
     ~Sites();
-    // `job` on every site at once; each site's status, in the order of the sites.
-    std::vector<int> run(const std::function<int(Site &)> &job);
+    // `job` on the first `active` sites at once (every site when -1); each site's status,
+    // in the order of the sites, 0 for a site left idle.
+    std::vector<int> run(const std::function<int(Site &)> &job, int active = -1);
     // Every site's wait in hand ends (from any thread).
     void stop();
 

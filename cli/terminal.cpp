@@ -50,6 +50,8 @@ Terminal::Terminal(bool quiet, bool json)
 Terminal::~Terminal()
 {
     endBar();
+    if (m_typed)
+        stopsignals::echoTypedInput(true);
 }
 
 bool Terminal::put(std::FILE *stream, const QByteArray &bytes)
@@ -132,16 +134,25 @@ void Terminal::tell(std::FILE *stream, const QByteArray &text)
 
 QByteArray Terminal::siteLines() const
 {
+    // A line longer than the terminal would wrap, and the lines would no longer be found
+    // where they were drawn: the device's name gives way to the step and its bar, keeping
+    // its tail (where /dev/serial/by-id names differ), and the site's number tells apart
+    // two names cut alike.
+    const int columns = std::max(20, stopsignals::terminalColumns() - 1);
+    const int numberWidth = int(QByteArray::number(m_sites.size()).size());
+    constexpr int stepAndBar = 12 + 2 + barWidth / 2 + 2 + 4;
     qsizetype width = 0;
     for (const QString &name : m_sites)
         width = std::max(width, name.toLocal8Bit().size());
-    // A line longer than the terminal would wrap, and the lines would no longer be found
-    // where they were drawn.
-    const int columns = std::max(20, stopsignals::terminalColumns() - 1);
+    width = std::min(width, qsizetype(std::max(8, columns - numberWidth - 1 - 2 - stepAndBar)));
     QByteArray all;
     for (std::size_t i = 0; i < m_siteLines.size(); ++i) {
         const SiteLine &s = m_siteLines[i];
-        QByteArray line = m_sites.at(qsizetype(i)).toLocal8Bit().leftJustified(width) + "  ";
+        QByteArray name = m_sites.at(qsizetype(i)).toLocal8Bit();
+        if (name.size() > width)
+            name = "..." + name.right(width - 3);
+        QByteArray line = QByteArray::number(qsizetype(i) + 1).rightJustified(numberWidth) + ' ' +
+                          name.leftJustified(width) + "  ";
         if (!s.end.isEmpty()) {
             line += s.end;
         } else {
@@ -268,18 +279,41 @@ Progress Terminal::siteStep(const QString &name, int site)
 
 bool Terminal::ask(const QString &question)
 {
+    const QString a = answered(question + QStringLiteral(" [y/N] "), true).value_or(QString()).trimmed().toLower();
+    return a == QLatin1String("y") || a == QLatin1String("yes");
+}
+
+std::optional<QString> Terminal::answered(const QString &text, bool always)
+{
+    // Only what is typed once the question is shown answers it: keys pressed while a round
+    // ran (Enter pressed twice) would start the next round on the same chips. Thrown away
+    // before the question appears, so that nothing typed after it is.
+    if (m_typed) {
+        stopsignals::discardTypedInput();
+        m_input.clear();
+        stopsignals::echoTypedInput(true);
+    }
     {
         const std::lock_guard hold(m_lock);
         endBar();
-        put(stderr, forTerminal(question + QStringLiteral(" [y/N] ")));
+        if (always || m_typed)
+            put(stderr, forTerminal(text));
     }
-    const auto answer = readLine();
-    if (!answer) {
+    const auto line = readLine();
+    if (m_typed)
+        stopsignals::echoTypedInput(false);
+    // What follows starts on a line of its own, not after the question or a "^C".
+    if (!line && (always || m_typed)) {
         const std::lock_guard hold(m_lock);
         put(stderr, "\n");
     }
-    const QString a = answer.value_or(QString()).trimmed().toLower();
-    return a == QLatin1String("y") || a == QLatin1String("yes");
+    return line;
+}
+
+void Terminal::hideTyping()
+{
+    if (m_typed)
+        stopsignals::echoTypedInput(false);
 }
 
 std::optional<QString> Terminal::readLine()
@@ -311,11 +345,7 @@ std::optional<QString> Terminal::readLine()
     }
 }
 
-void Terminal::prompt(const QString &text)
+std::optional<QString> Terminal::prompted(const QString &text)
 {
-    const std::lock_guard hold(m_lock);
-    endBar();
-    if (!m_typed)
-        return;
-    put(stderr, forTerminal(text));
+    return answered(text, false);
 }

@@ -58,10 +58,13 @@ public:
     void closeSiteLines();
     // A question answered on standard input; only "y" or "yes" says yes.
     bool ask(const QString &question);
-    // A line of standard input; nothing at its end, when a stop came or once output failed.
-    std::optional<QString> readLine();
-    // A prompt for the next line of input, shown only when a person types it.
-    void prompt(const QString &text);
+    // The next line of input after a prompt, which is shown only when a person types it;
+    // nothing at the input's end, when a stop came or once output failed. On a terminal
+    // only what is typed after the prompt counts.
+    std::optional<QString> prompted(const QString &text);
+    // Keys typed on the terminal are not echoed while the sites work (they would land in
+    // the sites' lines); a prompt or question echoes them again while it waits.
+    void hideTyping();
 
     // The first write that fails or is cut short (a full disk, a closed output, a pipe
     // whose reader has gone) is told on standard error, unless that is the stream failing
@@ -86,6 +89,9 @@ private:
     Progress siteStep(const QString &name, int site);
     void drawSiteLines();
     bool put(std::FILE *stream, const QByteArray &bytes);
+    std::optional<QString> readLine();
+    // `text` shown (always, or only to a person typing) and a line read after it.
+    std::optional<QString> answered(const QString &text, bool always);
     void fail(std::FILE *stream, int error);
     bool m_quiet;
     bool m_json;

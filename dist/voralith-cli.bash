@@ -36,11 +36,19 @@ _voralith_cli()
             _filedir
             return
             ;;
+        --job)
+            _filedir job
+            return
+            ;;
+        --lock)
+            COMPREPLY=($(compgen -W '1 2 3' -- "$cur"))
+            return
+            ;;
         --serial)
             COMPREPLY=($(compgen -W '1FFC:4 1FFC:4:le 1FFC:4:bcd 1FF0:8:ascii' -- "$cur"))
             return
             ;;
-        --help | --version | --serial-start | --serial-step)
+        --help | --version | --serial-start | --serial-step | --count)
             return
             ;;
     esac
@@ -50,7 +58,8 @@ _voralith_cli()
     local i command='' args=0
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            --port | --com | --format | --chip | --log | --serial | --serial-file | --serial-start | --serial-step)
+            --port | --com | --format | --chip | --log | --serial | --serial-file | --serial-start | --serial-step | \
+                --lock | --count | --job)
                 ((i++)) ;;
             -*) ;;
             *) if [[ $command ]]; then ((args++)); else command=${words[i]}; fi ;;
@@ -59,7 +68,8 @@ _voralith_cli()
 
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W '--port --com --yes --quiet --format --chip --no-erase
-            --repeat --json --log --serial --serial-file --serial-start --serial-step --probe --help
+            --repeat --json --log --serial --serial-file --serial-start --serial-step --lock --count
+            --job --probe --help
             --version' -- "$cur"))
         return
     fi

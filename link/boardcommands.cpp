@@ -11,7 +11,7 @@ Failure waitFailure(SerialLink &link, SerialLink::WaitEnd end)
 {
     switch (end) {
     case SerialLink::WaitEnd::Stopped:
-        return Failure{QObject::tr("stopped"), Failure::Stopped};
+        return Failure{link.stopReason(), Failure::Stopped};
     case SerialLink::WaitEnd::PortLost:
         return link.lossFailure();
     case SerialLink::WaitEnd::TimedOut:

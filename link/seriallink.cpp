@@ -54,6 +54,12 @@ std::unique_ptr<QIODevice> openSerialPort(int number, const QString &named, cons
         return port;
     }
     const auto err = port->error();
+    // A file, a folder or a device of another kind refuses the line's settings (ENOTTY):
+    // the system's words for it name no serial port.
+    if (err == QSerialPort::UnsupportedOperationError && QFileInfo::exists(device)) {
+        *why = Failure{SerialLink::tr("The serial port %1 cannot be opened: it is not a serial device.").arg(named)};
+        return nullptr;
+    }
     const bool permission = err == QSerialPort::PermissionError;
     const bool notFound = err == QSerialPort::DeviceNotFoundError || !QFileInfo::exists(device);
     *retryable = permission;
@@ -210,10 +216,16 @@ QByteArray SerialLink::takeReceived()
     return isOpen() ? m_device->readAll() : QByteArray();
 }
 
-void SerialLink::requestStop()
+void SerialLink::requestStop(const QString &why)
 {
+    m_stopWhy = why;
     m_stop = true;
     emit wake();
+}
+
+QString SerialLink::stopReason() const
+{
+    return m_stopWhy.isEmpty() ? tr("stopped by the user") : m_stopWhy;
 }
 
 void SerialLink::pass(QEventLoop::ProcessEventsFlags flags)

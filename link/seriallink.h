@@ -79,10 +79,13 @@ public:
     }
 
     // A stop asked for by the user (Escape) or by closing the window: the wait in hand
-    // returns Stopped and so does every later one until clearStop().
-    void requestStop();
+    // returns Stopped and so does every later one until clearStop(). `why` words what
+    // stopped it ("stopped by SIGTERM"); by default the user did.
+    void requestStop(const QString &why = {});
     void clearStop() { m_stop = false; }
     bool stopRequested() const { return m_stop; }
+    // "stopped by the user", or the words the stop was asked with.
+    QString stopReason() const;
 
     // "the serial port Com2 was lost (why)": a lost port as every exchange tells it.
     Failure lossFailure() const;
@@ -112,6 +115,7 @@ private:
     QString m_given;
     Naming m_naming = Naming::ByNumber;
     bool m_stop = false;
+    QString m_stopWhy;
     bool m_closing = false;
     QString m_lossReason;  // why the port was last lost, for lossFailure()
     // Wakes a sleeping wait at its deadline. Made once and left running between waits:

@@ -23,7 +23,7 @@ Failure operationFailure(const QString &operation, int address, const Failure &w
     const QString then = consequence.isEmpty() ? QString() : QLatin1Char(' ') + consequence;
     switch (why.kind) {
     case Failure::Stopped:
-        return Failure{QObject::tr("%1 stopped by the user at address %2.").arg(operation, where) + then, why.kind};
+        return Failure{QObject::tr("%1 %2 at address %3.").arg(operation, why.message, where) + then, why.kind};
     case Failure::PortLost:
         return Failure{QObject::tr("%1 stopped at address %2: %3.").arg(operation, where, why.message) + then, why.kind,
                        QObject::tr("\n\nCheck the cable and the serial adapter; the port is opened again at the "
@@ -70,7 +70,7 @@ Failure fail(BoardCommands &board, const char *operation, int address, const Fai
 }
 }  // namespace
 
-Result<bool> blankCheck(BoardCommands &board, int chipSize, const Progress &progress, int *dataAt)
+Result<bool> blankCheck(BoardCommands &board, int chipSize, const Progress &progress, BlankFound *found)
 {
     if (Status s = board.resetAddress(); !s)
         return fail(board, "Blank check", 0, s.failure());
@@ -84,8 +84,13 @@ Result<bool> blankCheck(BoardCommands &board, int chipSize, const Progress &prog
         if (reply.value() != QByteArray(4, char(0xFF))) {
             if (Status q = board.expectQuiet(); !q)
                 return fail(board, "Blank check", (g - 1) * 4, q.failure());
-            if (dataAt)
-                *dataAt = (g - 1) * 4;
+            if (found) {
+                const QByteArray &four = reply.value();
+                qsizetype i = 0;
+                while (i < four.size() - 1 && quint8(four.at(i)) == 0xFF)
+                    ++i;
+                *found = {int((g - 1) * 4 + i), quint8(four.at(i))};
+            }
             return false;
         }
     }

@@ -28,9 +28,13 @@ Failure operationFailure(const QString &operation, int address, const Failure &w
 // after the last reply or before a result that is not a match is reported.
 
 // Blank check: "Z", then "RIRIRIRI" per group of four until a group holds data.
-// True when every byte read FF; otherwise `dataAt`, when given, gets the address of the
-// group that holds data.
-Result<bool> blankCheck(BoardCommands &board, int chipSize, const Progress &progress, int *dataAt = nullptr);
+// True when every byte read FF; otherwise `found`, when given, gets the first byte that is
+// not FF in the group that holds data, and its address.
+struct BlankFound {
+    int address = -1;
+    quint8 value = 0xFF;
+};
+Result<bool> blankCheck(BoardCommands &board, int chipSize, const Progress &progress, BlankFound *found = nullptr);
 
 // Read: "Z", then "RI" per byte; the chip's bytes (exactly chipSize of them).
 Result<QByteArray> readDevice(BoardCommands &board, int chipSize, const Progress &progress);

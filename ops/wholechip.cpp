@@ -97,6 +97,11 @@ Status lockDevice(BoardCommands &board, int bits)
     });
 }
 
+bool boardSaysEmpty(const QByteArray &reply)
+{
+    return reply == QByteArray(3, char(0xFF));
+}
+
 bool socketEmpty(const QByteArray &reply)
 {
     return reply.size() < 3 || reply == QByteArray(3, char(0xFF)) || reply == QByteArray(3, '\0');

@@ -26,6 +26,10 @@ Status lockDevice(BoardCommands &board, int bits);
 // What an empty socket answers to the signature read: nothing or a short reply (no
 // board, or nothing driving the line), or three bytes all FF or all 00.
 bool socketEmpty(const QByteArray &signatureReply);
+// Of those, the one answer that is a board with nothing in its socket: FF FF FF. Nothing or
+// a short reply is a board that does not answer (a cable pulled), a failure wherever chips
+// are awaited one after another.
+bool boardSaysEmpty(const QByteArray &signatureReply);
 
 // Whether the identified socket can be worked on: a chip of the table, and the one asked
 // for when `wanted` names one. Otherwise `why` says what was found.

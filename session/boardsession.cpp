@@ -38,6 +38,13 @@ void setWrongBytes(Outcome &out, int count, const Mismatch &first)
     out.read = first.read;
 }
 
+void setDataFound(Outcome &out, const BlankFound &f)
+{
+    out.kind = Outcome::DataFound;
+    out.address = f.address;
+    out.read = f.value;
+}
+
 void setDifference(Outcome &out, const Difference &d)
 {
     out.kind = Outcome::Difference;
@@ -120,13 +127,13 @@ Outcome BoardSession::blankCheck(const ProgressFor &progressFor)
     Outcome out = begun(Operation::BlankCheck, Step::BlankCheck, m_chip);
     if (Status s = open(); !s)
         return ended(out, Outcome::NotOpened, s.failure());
-    int dataAt = 0;
-    const auto blank = ::blankCheck(m_board, m_chip ? m_chip->size : 0, sink(progressFor, Step::BlankCheck), &dataAt);
+    BlankFound found;
+    const auto blank = ::blankCheck(m_board, m_chip ? m_chip->size : 0, sink(progressFor, Step::BlankCheck), &found);
     if (!blank)
         return ended(out, Outcome::LinkFailure, blank.failure());
     if (!blank.value()) {
-        out.address = dataAt;
-        return ended(out, Outcome::DataFound);
+        setDataFound(out, found);
+        return out;
     }
     return out;
 }

@@ -52,9 +52,12 @@ public:
         // Once the chip is found blank, just before its first byte is written: the image to
         // write and verify (a serial number put in), or why nothing is written (Withheld).
         std::function<Status(QByteArray *image)> beforeWrite;
+        // Lock bits 1 to this one (1 to 3) programmed once the chip is verified, as lock()
+        // programs them; 0: none. Bits 2 and 3 stop the chip from being read back.
+        int lockBits = 0;
     };
-    // Identify, erase (unless told not to), blank check, write, verify; the first step that
-    // fails ends it. Nothing is written to a chip that is missing, unknown, not the one
+    // Identify, erase (unless told not to), blank check, write, verify, and the lock bits
+    // when asked; the first step that fails ends it. Nothing is written to a chip that is missing, unknown, not the one
     // asked for, too small for the image or not blank. `progressFor` gives each step its
     // progress sink as the step starts.
     Outcome program(const QByteArray &image, const ProgramOptions &options,
@@ -68,6 +71,7 @@ private:
     bool programChecks(Outcome &out, const QByteArray &image, const ProgramOptions &options,
                        const ProgressFor &progressFor);
     void programWrite(Outcome &out, const QByteArray &image, const ProgressFor &progressFor, int paddedFrom);
+    void programLock(Outcome &out, int bits, const ProgressFor &progressFor);
 
     SerialLink m_link;
     BoardCommands m_board{m_link};

@@ -22,7 +22,7 @@ struct Outcome {
         UnknownChip,  // a signature of no known chip
         OtherChip,    // a known chip, not the one asked for
         TooLong,      // the image does not fit the chip
-        DataFound,    // the blank check found data at `address`
+        DataFound,    // the blank check found `read` at `address`, the first byte not FF
         WrongByte,    // bytes read back wrong while writing: `wrongBytes`, the first at `address`
         Difference,   // the verify found `read` where `expected` was, at `address`
         LinkFailure,  // no answer, a lost port, replies out of step, a stop; `failure` says which
@@ -50,6 +50,9 @@ struct Progress;
 using ProgressFor = std::function<Progress(Step)>;
 Progress sink(const ProgressFor &progressFor, Step step);  // none when there is no such function
 
+struct BlankFound;
+// The outcome of a blank check that found `f`.
+void setDataFound(Outcome &out, const BlankFound &f);
 struct Mismatch;
 // The outcome of a write whose bytes read back wrong: `count` of them, the first `first`.
 void setWrongBytes(Outcome &out, int count, const Mismatch &first);

@@ -25,6 +25,10 @@ Outcome BoardSession::program(const QByteArray &image, const ProgramOptions &opt
         } else {
             // What the caller put beyond the file's image came after FF it padded with.
             programWrite(out, written, progressFor, written.size() > image.size() ? int(image.size()) : -1);
+            // Only a chip that holds its image is locked: a failed one can still be read
+            // back to see what went wrong.
+            if (out.ok() && options.lockBits > 0)
+                programLock(out, options.lockBits, progressFor);
         }
     }
     // Only an erase or a write that broke off leaves the chip in a state nobody knows:
@@ -73,13 +77,12 @@ bool BoardSession::programChecks(Outcome &out, const QByteArray &image, const Pr
             return lost(s.failure());
     }
     out.step = Step::BlankCheck;
-    int dataAt = 0;
-    const auto blank = ::blankCheck(m_board, m_chip->size, sink(progressFor, Step::BlankCheck), &dataAt);
+    BlankFound found;
+    const auto blank = ::blankCheck(m_board, m_chip->size, sink(progressFor, Step::BlankCheck), &found);
     if (!blank)
         return lost(blank.failure());
     if (!blank.value()) {
-        out.kind = Outcome::DataFound;
-        out.address = dataAt;
+        setDataFound(out, found);
         return false;
     }
     return true;
@@ -115,5 +118,16 @@ void BoardSession::programWrite(Outcome &out, const QByteArray &image, const Pro
         out.failure = verified.failure();
     } else if (const auto &d = verified.value()) {
         setDifference(out, *d);
+    }
+}
+
+void BoardSession::programLock(Outcome &out, int bits, const ProgressFor &progressFor)
+{
+    out.step = Step::Lock;
+    out.lockBits = bits;
+    sink(progressFor, Step::Lock);
+    if (Status s = lockDevice(m_board, bits); !s) {
+        out.kind = Outcome::LinkFailure;
+        out.failure = s.failure();
     }
 }

@@ -41,6 +41,10 @@ QString done(const Outcome &o, Audience audience)
             return {};
         return o.lockBits == 1 ? tr("Lock bit 1 sent.") : tr("Lock bits 1 to %1 sent.").arg(o.lockBits);
     case Operation::Program:
+        if (o.lockBits == 1)
+            return tr("programmed, verified and locked with lock bit 1 (%1).").arg(chipName(*o.chip));
+        if (o.lockBits > 1)
+            return tr("programmed, verified and locked with lock bits 1 to %1 (%2).").arg(o.lockBits).arg(chipName(*o.chip));
         return tr("programmed and verified (%1).").arg(chipName(*o.chip));
     case Operation::Read:
         return {};
@@ -65,7 +69,7 @@ QString programEnd(const Outcome &o, Audience audience)
             .arg(nothing);
     case Outcome::DataFound: {
         const QString where =
-            tr("Blank check: Device contains data in %1h to %2h").arg(h(o.address), h(o.address + 3));
+            tr("Blank check: Device contains data at %1h (read %2h)").arg(h(o.address), h(o.read));
         return o.erased ? tr("%1 after the erase: the chip did not erase.").arg(where)
                         : tr("%1: %2 Erase the chip first.").arg(where, nothing);
     }
@@ -133,7 +137,9 @@ QString text(const Outcome &o, Audience audience)
     if (o.kind == Outcome::NotOpened || o.kind == Outcome::NoteRefused || o.kind == Outcome::Withheld)
         return failure(o.failure, audience);
     if (o.kind == Outcome::LinkFailure && o.step == Step::Identify)
-        return shell ? tr("Identify stopped: %1.").arg(o.failure.message) : QStringLiteral("Device not present or defective.");
+        return !shell                           ? QStringLiteral("Device not present or defective.")
+               : o.failure.kind == Failure::Stopped ? tr("Identify %1.").arg(o.failure.message)
+                                                    : tr("Identify stopped: %1.").arg(o.failure.message);
     if (o.operation == Operation::Program)
         return programEnd(o, audience);
     switch (o.kind) {
@@ -142,7 +148,7 @@ QString text(const Outcome &o, Audience audience)
     case Outcome::OtherChip:
         return shell ? judgement(o) + QLatin1Char('.') : QStringLiteral("Device not present or defective.");
     case Outcome::DataFound:
-        return shell ? tr("Device contains data (in %1h to %2h).").arg(h(o.address), h(o.address + 3))
+        return shell ? tr("Device contains data at %1h (read %2h).").arg(h(o.address), h(o.read))
                      : QStringLiteral("Device contains data.");
     case Outcome::WrongByte:
         return QStringLiteral("Some errors are occurred.");  // kept as users know it

@@ -157,10 +157,10 @@ const char *const kFine[] = {"^1E 51 FF\nDevice : Atmel 89C51 \\(Vpp=12V\\)\n$",
 QPair<int, QString> expected(Op op, const Case &c)
 {
     const QString wrong = hexNumber(quint8(image().at(wrongAt)));
-    const QString differs[] = {{}, "Device contains data (in 20h to 23h).", {},
+    const QString differs[] = {{}, "Device contains data at 20h (read 0h).", {},
                                "It isn't the same : 20 h expexted " + wrong + "h read 0h",
                                "Error in 20h : write " + wrong + "h read 0h\nSome errors are occurred.", {}, {},
-                               "Blank check: Device contains data in 20h to 23h after the erase: the chip did not erase."};
+                               "Blank check: Device contains data at 20h (read 0h) after the erase: the chip did not erase."};
     switch (c.seen) {
     case Fine: return {0, {}};
     case Differs: return {differs[op].isEmpty() ? 0 : 1, has(differs[op])};
@@ -168,6 +168,97 @@ QPair<int, QString> expected(Op op, const Case &c)
     default: return {3, op == Identify ? QStringLiteral("^Identify stopped: the serial port .* was lost") : endPattern(op, c)};
     }
 }
+
+// A pseudo-terminal for voralith-cli's standard streams, `columns` wide: what it shows is
+// read as it comes (so that it never fills and holds the program up), and can be typed into.
+struct Pty {
+    int master = -1;
+    QByteArray slave, shown;
+    explicit Pty(unsigned short columns)
+    {
+        master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0)
+            slave = ::ptsname(master);
+        const winsize size{24, columns, 0, 0};
+        ::ioctl(master, TIOCSWINSZ, &size);
+    }
+    ~Pty() { ::close(master); }
+    // Standard output and error on the terminal, and standard input with `input`.
+    void attach(QProcess &p, bool input)
+    {
+        p.setChildProcessModifier([this, input] {
+            ::setsid();
+            const int terminal = ::open(slave.constData(), O_RDWR);
+            for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO})
+                if (fd != STDIN_FILENO || input)
+                    ::dup2(terminal, fd);
+        });
+    }
+    void type(const QByteArray &keys) { QCOMPARE(::write(master, keys.constData(), size_t(keys.size())), keys.size()); }
+    // Reads for up to `ms`, or until `text` has been shown `times` times.
+    bool readUntil(const QByteArray &text, int times, int ms = 30000)
+    {
+        for (QDeadlineTimer limit(ms); !limit.hasExpired();) {
+            if (shown.count(text) >= times)
+                return true;
+            if (!readSome(100))
+                continue;
+        }
+        return shown.count(text) >= times;
+    }
+    void readUntilEnd(QProcess &p)
+    {
+        for (QDeadlineTimer limit(60000); !limit.hasExpired();) {
+            if (readSome(20))
+                continue;
+            if (p.state() == QProcess::NotRunning || p.waitForFinished(1))
+                break;
+        }
+        while (readSome(20)) {
+        }
+    }
+    bool readSome(int ms)
+    {
+        pollfd ready{master, POLLIN, 0};
+        char chunk[4096];
+        if (::poll(&ready, 1, ms) <= 0)
+            return false;
+        const ssize_t got = ::read(master, chunk, sizeof chunk);
+        if (got <= 0)
+            return false;
+        shown.append(chunk, got);
+        return true;
+    }
+    // The screen as a terminal shows it at the end (the cursor sequences the program uses).
+    QStringList screen() const
+    {
+        QStringList rows{QString()};
+        int row = 0;
+        for (qsizetype i = 0; i < shown.size(); ++i) {
+            const char ch = shown.at(i);
+            if (ch == '\x1b') {
+                const auto m = QRegularExpression("^\\x1b\\[(\\d*)([FKJ])").match(QString::fromLatin1(shown.mid(i, 12)));
+                if (!m.hasMatch())
+                    return {"unknown sequence: " + QString::fromLatin1(shown.mid(i, 12))};
+                if (m.captured(2) == "F")
+                    row = std::max(0, row - m.captured(1).toInt());
+                else if (m.captured(2) == "K")
+                    rows[row].clear();
+                else
+                    rows = rows.mid(0, row + 1), rows[row].clear();
+                i += m.capturedLength() - 1;
+            } else if (ch == '\n') {
+                if (++row == rows.size())
+                    rows << QString();
+            } else if (ch != '\r') {
+                rows[row] += QLatin1Char(ch);
+            }
+        }
+        while (!rows.isEmpty() && rows.last().isEmpty())
+            rows.removeLast();
+        return rows;
+    }
+};
 }  // namespace
 Q_DECLARE_METATYPE(Row)
 
@@ -179,6 +270,9 @@ private slots:
     void initTestCase()
     {
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));  // the [Ports] written here
+        // The notes of broken-off writes too: another run's, on a pseudo-terminal of the
+        // same name, are not this run's.
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_config.path()));
         useShortLimits();
     }
 
@@ -261,7 +355,7 @@ private slots:
         // What stops a command short of changing the chip.
                 row("program --no-erase on a chip with data",
             {{}, every, {"--yes", "--no-erase", "program", "in.bin"}, "in.bin", every, {}, 1, exact(""),
-             has("Blank check: Device contains data in 0h to 3h: nothing was written. Erase the chip first.\n"),
+             has("Blank check: Device contains data at 0h (read 1h): nothing was written. Erase the chip first.\n"),
              kId + "Z" + "RIRIRIRI", chip(every)});
         row("program, another chip than asked",
             {{}, {}, {"--yes", "--chip", "89c51", "program", "in.bin"}, "in.bin", every, {}, 3, exact(""),
@@ -544,7 +638,7 @@ private slots:
         QTest::newRow("Ctrl+C in a read") << QStringList{"read", "out.bin"} << QByteArray("Read...\n") << SIGINT << 130
                                           << "Read stopped by the user at address";
         QTest::newRow("SIGTERM in a read") << QStringList{"read", "out.bin"} << QByteArray("Read...\n") << SIGTERM
-                                           << 143 << "Read stopped by the user at address";
+                                           << 143 << "Read stopped by SIGTERM at address";
         QTest::newRow("Ctrl+C in a read, --json") << QStringList{"--json", "read", "out.bin"} << QByteArray("Read...\n")
                                                   << SIGINT << 130 << "Read stopped by the user at address";
         QTest::newRow("Ctrl+C at the question") << QStringList{"write", "in.bin"} << QByteArray("[y/N] ") << SIGINT
@@ -664,7 +758,7 @@ private slots:
                            "result.signature=1E52FF", "summary.status=3"};
         QTest::newRow("an empty socket, --repeat")
             << QStringList{"--chip", "none"} << QStringList{"--yes", "--repeat", "program", "in.bin"} << 0
-            << "start step result summary"
+            << "start step result round summary"
             << QStringList{"result.result=empty", "result.signature=FFFFFF", "result.chip=null", "summary.empty=1",
                            "summary.rounds=1", "summary.status=0"};
         const QByteArray padded7 = pattern(256).leftJustified(0x1000, char(0xFF)) + QByteArray("\x00\x07", 2);
@@ -676,10 +770,23 @@ private slots:
                                     "start.serial.file=ctr", "start.serial.start=7", "start.serial.step=1",
                                     "serial.serial=7", "serial.round=1", "result.serial=7", "result.serial_bytes=0007",
                                     "result.image.length=4098", "result.image.crc32=" + crcOf(padded7)};
+        // A number once taken is named by the chip's result, even when the log then fails.
+        QTest::newRow("program --serial, the log full")
+            << QStringList() << QStringList{"--yes", "--log", "/dev/full", "--serial", "1000:2", "--serial-file", "ctr",
+                                            "program", "in.bin"}
+            << 2 << "start step step step serial result summary"
+            << QStringList{"serial.serial=1", "result.result=failed", "result.serial=1", "result.serial_bytes=0001",
+                           "summary.status=2"};
         QTest::newRow("blank, data found")
             << QStringList{"--wrong-byte", "20=00"} << QStringList{"blank"} << 1 << "start step step result summary"
             << QStringList{"result.result=failed", "result.status=1", "result.step=blank", "result.address=20",
-                           "result.message=Device contains data (in 20h to 23h).", "summary.failed=1"};
+                           "result.message=Device contains data at 20h (read 0h).", "result.read=00", "summary.failed=1"};
+        // A board that does not answer is no empty socket, --repeat or not.
+        QTest::newRow("a silent board, --repeat")
+            << QStringList{"--silent-after", "0"} << QStringList{"--yes", "--repeat", "program", "in.bin"} << 3
+            << "start step result round summary"
+            << QStringList{"result.result=failed", "result.status=3", "result.signature=null", "summary.empty=0",
+                           "summary.failed=1", "summary.rounds=1", "summary.chips=1", "summary.status=3"};
         QTest::newRow("list") << QStringList() << QStringList{"list", "in.bin"} << 0 << "start summary"
                               << QStringList{"start.command=list", "start.image.length=256", "start.image.crc32=A4EAD1C8",
                                              "summary.rounds=0", "summary.status=0"};
@@ -687,12 +794,25 @@ private slots:
             << QStringList() << QStringList{"ports", "--probe"} << 0 << "start port summary"
             << QStringList{"start.command=ports", "port.may_open=true", "port.held_by=null", "port.stable_name=null",
                            "port.signature=1E52FF", "port.chip=AT89C52", "summary.status=0"};
-        QTest::newRow("a refused argument") << QStringList() << QStringList{"--com", "256", "identify"} << 2 << "summary"
-                                            << QStringList{"summary.rounds=0", "summary.status=2"};
+        // Every refusal says why in the same line, before the summary.
+        QTest::newRow("a refused argument")
+            << QStringList() << QStringList{"--com", "256", "identify"} << 2 << "refused summary"
+            << QStringList{"refused.message=--com takes a port number from 1 to 255, or N=DEVICE, not \"256\".", "refused.status=2",
+                           "summary.rounds=0", "summary.status=2"};
+        QTest::newRow("an unknown option")
+            << QStringList() << QStringList{"--bogus", "identify"} << 2 << "refused summary"
+            << QStringList{"refused.message=voralith-cli: Unknown option 'bogus'. (see voralith-cli --help).",
+                           "summary.status=2"};
+        QTest::newRow("a serial number too long")
+            << QStringList() << QStringList{"--serial", "1FF8:9", "--serial-file", "ctr", "program", "in.bin"} << 2
+            << "refused summary"
+            << QStringList{"refused.message=voralith-cli: --serial: be, le and bcd take 1 to 8 bytes, ascii 1 to 20 "
+                           "digits; not 9."};
         QTest::newRow("a question without --yes")
-            << QStringList() << QStringList{"erase"} << 2 << "start result summary"
+            << QStringList() << QStringList{"erase"} << 2 << "start result refused summary"
             << QStringList{"result.result=failed", "result.status=2", "result.step=null", "result.address=null",
                            "result.message=Nothing was changed: --json asks no question. Give --yes to go on.",
+                           "refused.message=Nothing was changed: --json asks no question. Give --yes to go on.",
                            "summary.status=2"};
     }
     void json()
@@ -742,7 +862,7 @@ private slots:
         QTest::newRow("silent") << QStringList{"--silent-after", "5"} << 3 << "the board did not answer";
         QTest::newRow("vanishing") << QStringList{"--vanish-after", "5"} << 3 << "was lost";
         QTest::newRow("out of step") << QStringList{"--double-reply", "5"} << 3 << "out of step";
-        QTest::newRow("wrong byte") << QStringList{"--wrong-byte", "20=00"} << 1 << "Device contains data in 20h";
+        QTest::newRow("wrong byte") << QStringList{"--wrong-byte", "20=00"} << 1 << "Device contains data at 20h";
         QTest::newRow("no chip") << QStringList{"--chip", "none"} << 3 << "No chip in the socket";
     }
     void sites()
@@ -798,73 +918,32 @@ private slots:
     }
 
     // On a terminal each site keeps one line in place: its step and bar while it works, how
-    // it ended after; texts scroll above the lines, each site's result under them.
+    // it ended after; texts scroll above the lines, each site's result under them. A name
+    // too long for the line keeps its tail, after the site's number.
     void siteLines()
     {
         QTemporaryDir dir;
         writeFile(dir.filePath("in.bin"), pattern(256));
-        BoardTool a({}), bad({"--silent-after", "1500"}), c({});
-        const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-        QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
-        const QByteArray slave = ::ptsname(master);
-        const winsize size{24, 100, 0, 0};
-        ::ioctl(master, TIOCSWINSZ, &size);
+        const QString longName = dir.filePath("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+        BoardTool a({}), bad({"--silent-after", "1500"}), c({"--link", longName});
+        Pty pty(80);
         QProcess p;
         p.setWorkingDirectory(dir.path());
-        p.setChildProcessModifier([&] {
-            const int terminal = ::open(slave.constData(), O_RDWR);
-            ::dup2(terminal, STDOUT_FILENO);
-            ::dup2(terminal, STDERR_FILENO);
-        });
+        pty.attach(p, false);
         p.start(QStringLiteral(VORALITH_CLI_PATH),
                 {"--yes", "--port", a.path, "--port", bad.path, "--port", c.path, "program", "in.bin"});
         p.closeWriteChannel();
-        // Read as it comes, so that the terminal never fills and holds the program up.
-        QByteArray shown;
-        for (QDeadlineTimer limit(60000); !limit.hasExpired();) {
-            pollfd ready{master, POLLIN, 0};
-            char chunk[4096];
-            if (::poll(&ready, 1, 20) > 0) {
-                const ssize_t got = ::read(master, chunk, sizeof chunk);
-                if (got > 0) {
-                    shown.append(chunk, got);
-                    continue;
-                }
-            }
-            if (p.state() == QProcess::NotRunning || p.waitForFinished(1))
-                break;
-        }
-        ::close(master);
-        QCOMPARE(p.exitCode(), 3);
-        // The screen as a terminal shows it at the end.
-        QStringList screen{QString()};
-        int row = 0;
-        for (qsizetype i = 0; i < shown.size(); ++i) {
-            const char ch = shown.at(i);
-            if (ch == '\x1b') {
-                const auto m = QRegularExpression("^\\x1b\\[(\\d*)([FKJ])").match(QString::fromLatin1(shown.mid(i, 12)));
-                QVERIFY2(m.hasMatch(), shown.mid(i, 12).constData());
-                if (m.captured(2) == "F")
-                    row = std::max(0, row - m.captured(1).toInt());
-                else if (m.captured(2) == "K")
-                    screen[row].clear();
-                else
-                    screen = screen.mid(0, row + 1), screen[row].clear();
-                i += m.capturedLength() - 1;
-            } else if (ch == '\n') {
-                if (++row == screen.size())
-                    screen << QString();
-            } else if (ch != '\r') {
-                screen[row] += QLatin1Char(ch);
-            }
-        }
-        while (!screen.isEmpty() && screen.last().isEmpty())
-            screen.removeLast();
-        const qsizetype width = std::max({a.path.size(), bad.path.size(), c.path.size()});
+        pty.readUntilEnd(p);
+        QVERIFY2(p.exitCode() == 3, pty.shown.constData());
+        const QStringList screen = pty.screen();
+        // 80 columns less one, the number and a space, two spaces, the step and bar's 35: 40
+        // for the name.
+        const QString tail = "..." + longName.right(37);
+        const qsizetype width = std::max({a.path.size(), bad.path.size(), tail.size()});
         const QStringList lines = screen.mid(screen.size() - 7, 3);
-        QCOMPARE(lines, (QStringList{a.path.leftJustified(width) + "  passed",
-                                     bad.path.leftJustified(width) + "  failed at Blank check (exit 3)",
-                                     c.path.leftJustified(width) + "  passed"}));
+        QCOMPARE(lines, (QStringList{"1 " + a.path.leftJustified(width) + "  passed",
+                                     "2 " + bad.path.leftJustified(width) + "  failed at Blank check (exit 3)",
+                                     "3 " + tail + "  passed"}));
         QCOMPARE(screen.mid(screen.size() - 4),
                  (QStringList{"Passed: 2 of 3.", "  " + a.path + ": passed", "  " + bad.path + ": failed (exit 3)",
                               "  " + c.path + ": passed"}));
@@ -875,6 +954,70 @@ private slots:
                  qPrintable(screen.join('\n')));
         QCOMPARE(screen.filter(": programmed and verified (AT89C52).").size(), 2);
         QVERIFY2(screen.filter("%").isEmpty(), qPrintable(screen.join('\n')));
+    }
+
+    // --repeat typed on a terminal: keys pressed while a round runs are neither echoed nor
+    // taken as the answer to the next prompt; a round per Enter typed after it.
+    void typedAhead()
+    {
+        QTemporaryDir dir;
+        writeFile(dir.filePath("in.bin"), "ABC");
+        BoardTool a({"--slow-reply", "3=300"}), b({"--slow-reply", "3=300"});  // the signature's last byte
+        Pty pty(100);
+        QProcess p;
+        p.setWorkingDirectory(dir.path());
+        pty.attach(p, true);
+        p.start(QStringLiteral(VORALITH_CLI_PATH), {"--yes", "--repeat", "--port", a.path, "--port", b.path, "program", "in.bin"});
+        const QByteArray prompt = "Put the next chips in and press Enter";
+        QVERIFY(pty.readUntil("Identify", 1));
+        pty.type("xyz\n\n");  // during the first round's identify
+        QVERIFY(pty.readUntil(prompt, 1));
+        pty.type("\n");
+        QVERIFY(pty.readUntil(prompt, 2));
+        pty.type("q\n");
+        pty.readUntilEnd(p);
+        QVERIFY2(p.exitCode() == 0, pty.shown.constData());
+        const QString shown = QString::fromLocal8Bit(pty.shown);
+        QVERIFY2(shown.contains("Round 2:") && !shown.contains("Round 3:"), qPrintable(shown));
+        QVERIFY2(!shown.contains("xyz"), qPrintable(shown));
+        QVERIFY2(shown.endsWith("Programmed: 4, failed: 0, empty sockets: 0.\r\n  " + a.path +
+                                ": programmed 2, failed 0, empty sockets 0\r\n  " + b.path +
+                                ": programmed 2, failed 0, empty sockets 0\r\n"),
+                 qPrintable(shown));
+    }
+
+    // A stop ends every site with the process's own status, worded for what stopped it.
+    void sitesStop()
+    {
+        QTemporaryDir dir;
+        writeFile(dir.filePath("in.bin"), "ABC");
+        BoardTool a({"--paced"}), b({"--paced"});
+        QProcess p;
+        p.setWorkingDirectory(dir.path());
+        p.start(QStringLiteral(VORALITH_CLI_PATH), {"--json", "--yes", "--port", a.path, "--port", b.path, "program", "in.bin"});
+        QByteArray out;
+        while (out.count("\"step\":\"blank\"") < 2 && p.waitForReadyRead(10000))
+            out += p.readAllStandardOutput();
+        ::kill(p.processId(), SIGTERM);
+        QVERIFY(p.waitForFinished(10000));
+        out += p.readAllStandardOutput();
+        QCOMPARE(p.exitCode(), 143);
+        int results = 0;
+        for (const QByteArray &line : out.split('\n')) {
+            const QJsonObject o = QJsonDocument::fromJson(line).object();
+            if (o.value("event") == "result") {
+                ++results;
+                QCOMPARE(o.value("status").toInt(), 143);
+                QVERIFY2(o.value("message").toString().startsWith("Blank check stopped by SIGTERM at address"), line.constData());
+            }
+            if (o.value("event") == "summary")
+                QCOMPARE(o.value("status").toInt(), 143);
+        }
+        QCOMPARE(results, 2);
+        const QByteArray err = p.readAllStandardError();
+        QVERIFY2(err.endsWith("  " + a.path.toLocal8Bit() + ": failed (exit 143)\n  " + b.path.toLocal8Bit() +
+                              ": failed (exit 143)\n"),
+                 err.constData());
     }
 
     // Refused before anything is sent: one board named twice (through a link too), read
@@ -967,48 +1110,85 @@ private slots:
         }
     }
 
-    // A counter file that is not one decimal number and a line end, or cannot be written:
-    // refused before anything is sent; a temporary file left by a run that died is removed.
+    // A counter file that is not one decimal number and a line end, or cannot be written, or
+    // without a number for every site: refused before anything is sent; a temporary file left
+    // by a run that died is removed.
     void serialCounter_data()
     {
         QTest::addColumn<QByteArray>("counter");
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("told");
+        QTest::addColumn<int>("mode");        // the counter's; 0: as written
+        QTest::addColumn<bool>("folderAtTemporary");
+        QTest::addColumn<int>("sites");
         const QString form = "The serial number file ctr must hold one decimal number and a line end; it holds \"%1\".";
-        QTest::newRow("letters") << QByteArray("12x\n") << "ctr" << form.arg("12x\\n");
-        QTest::newRow("empty") << QByteArray("") << "ctr" << form.arg("");
-        QTest::newRow("no line end") << QByteArray("12") << "ctr" << form.arg("12");
-        QTest::newRow("a sign") << QByteArray("-3\n") << "ctr" << form.arg("-3\\n");
-        QTest::newRow("two lines") << QByteArray("3\n4\n") << "ctr" << form.arg("3\\n4\\n");
-        QTest::newRow("beyond any counter") << QByteArray("18446744073709551616\n") << "ctr"
-                                            << form.arg("18446744073709551616\\n");
+        QTest::newRow("letters") << QByteArray("12x\n") << "ctr" << form.arg("12x\\n") << 0 << false << 1;
+        QTest::newRow("empty") << QByteArray("") << "ctr" << form.arg("") << 0 << false << 1;
+        QTest::newRow("no line end") << QByteArray("12") << "ctr" << form.arg("12") << 0 << false << 1;
+        QTest::newRow("a sign") << QByteArray("-3\n") << "ctr" << form.arg("-3\\n") << 0 << false << 1;
+        QTest::newRow("two lines") << QByteArray("3\n4\n") << "ctr" << form.arg("3\\n4\\n") << 0 << false << 1;
+        QTest::newRow("beyond any counter")
+            << QByteArray("18446744073709551616\n") << "ctr"
+            << "The serial number file ctr holds 18446744073709551616, beyond the largest number a counter can hold "
+               "(18446744073709551615)."
+            << 0 << false << 1;
         QTest::newRow("no folder") << QByteArray() << "none/ctr"
-                                   << "The serial number file none/ctr cannot be written: No such file or directory.";
+                                   << "The serial number file none/ctr cannot be written: No such file or directory."
+                                   << 0 << false << 1;
+        // Root too: it may write any file, but a counter without a write bit is no counter.
+        QTest::newRow("read-only") << QByteArray("5\n") << "ctr"
+                                   << "The serial number file ctr cannot be written: it is read-only (mode 444)."
+                                   << 0444 << false << 1;
+        QTest::newRow("a folder at its temporary's name")
+            << QByteArray("5\n") << "ctr"
+            << "The serial number file ctr cannot be written: the name of its temporary file, ctr.tmp, is taken by a "
+               "folder."
+            << 0 << true << 1;
+        QTest::newRow("no number for the second site")
+            << QByteArray("65535\n") << "ctr" << "The serial number 65536 does not fit 2 bytes as be (at most 65535)."
+            << 0 << false << 2;
     }
     void serialCounter()
     {
         QFETCH(QByteArray, counter);
         QFETCH(QString, file);
+        QFETCH(int, mode);
+        QFETCH(bool, folderAtTemporary);
+        QFETCH(int, sites);
         QTemporaryDir dir;
         writeFile(dir.filePath("in.bin"), "ABC");
         if (file == "ctr")
             writeFile(dir.filePath(file), counter);
-        writeFile(dir.filePath(file + ".tmp"), "7\n");
+        if (mode)
+            QCOMPARE(::chmod(QFile::encodeName(dir.filePath(file)).constData(), mode_t(mode)), 0);
+        const QString temporary = dir.filePath(file + ".tmp");
+        if (folderAtTemporary)
+            QVERIFY(QDir().mkdir(temporary));
+        else
+            writeFile(temporary, "7\n");
         BoardTool b({"--log", dir.filePath("wire")});
-        const Run run = cli(dir.path(), {"--yes", "--serial", "10:2", "--serial-file", file, "--port", b.path, "program",
-                                         "in.bin"});
+        std::optional<BoardTool> second;
+        QStringList ports{"--port", b.path};
+        if (sites == 2) {
+            second.emplace(QStringList{"--log", dir.filePath("wire2")});
+            ports << "--port" << second->path;
+        }
+        const Run run = cli(dir.path(), QStringList{"--yes", "--serial", "10:2", "--serial-file", file} + ports +
+                                            QStringList{"program", "in.bin"});
         QCOMPARE(run.code, 2);
         QFETCH(QString, told);
         QCOMPARE(run.err, told + "\n");
-        QCOMPARE(readAll(dir.filePath("wire")), QByteArray());
+        QCOMPARE(readAll(dir.filePath("wire")) + readAll(dir.filePath("wire2")), QByteArray());
         if (file == "ctr") {
             QCOMPARE(readAll(dir.filePath(file)), counter);
-            QVERIFY(!QFile::exists(dir.filePath("ctr.tmp")));
+            QCOMPARE(QFileInfo::exists(temporary), folderAtTemporary);
         }
     }
 
     // --log: a line for every chip, appended; a log that cannot be opened sends nothing; one
-    // that cannot be written stops before the next chip; two writers tear no line.
+    // that cannot be written stops before the next chip; two writers tear no line; a line
+    // cut short is ended by the next run, or taken back by the run that wrote it; a pipe or
+    // a device is written unsynced, and never waited for past a stop.
     void log()
     {
         QTemporaryDir dir;
@@ -1062,8 +1242,133 @@ private slots:
             QVERIFY(p.waitForFinished(30000) && p.exitCode() == 0);
         const QList<QByteArray> lines = readAll(log).split('\n');
         QCOMPARE(lines.size(), 1 + 6 + 1);
-        for (const QByteArray &line : lines.mid(1, 6))
+        QSet<QString> runNames;  // two runs that started together, told apart
+        for (const QByteArray &line : lines.mid(1, 6)) {
             QVERIFY2(QJsonDocument::fromJson(line).object().value("result") == "passed", line.constData());
+            runNames << QJsonDocument::fromJson(line).object().value("run").toString();
+        }
+        QCOMPARE(runNames.size(), 2);
+
+        // A last line cut short by another program: this run's lines begin on a line of
+        // their own, and the user is told.
+        const QString cut = writeFile(dir.filePath("cut.log"), "{\"x\":1}");
+        const Run ended = cli(dir.path(), {"--port", b.path, "--log", "cut.log", "--yes", "program", "in.bin"});
+        QCOMPARE(ended.code, 0);
+        QVERIFY2(ended.err.contains("the log cut.log does not end with a line end (its last line was cut short); this "
+                                    "run's lines begin on a line of their own."),
+                 qPrintable(ended.err));
+        const QList<QByteArray> after = readAll(cut).split('\n');
+        QCOMPARE(after.first(), "{\"x\":1}");
+        QCOMPARE(after.last(), QByteArray());
+        for (const QByteArray &line : after.mid(1, after.size() - 2))
+            QVERIFY2(QJsonDocument::fromJson(line).isObject(), line.constData());
+
+        // A device and a named pipe take their lines unsynced; a pipe no program reads is
+        // refused before anything is sent.
+        QCOMPARE(cli(dir.path(), {"--port", b.path, "--log", "/dev/null", "--yes", "--repeat", "program", "in.bin"}, "\n")
+                     .code,
+                 0);
+        const QByteArray fifo = QFile::encodeName(dir.filePath("fifo"));
+        QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+        const QByteArray sent = readAll(dir.filePath("wire"));
+        const Run unread = cli(dir.path(), {"--port", b.path, "--log", "fifo", "--yes", "program", "in.bin"});
+        QCOMPARE(unread.code, 2);
+        QCOMPARE(unread.err, "voralith-cli: the log fifo cannot be opened: no program reads the named pipe.\n");
+        QCOMPARE(readAll(dir.filePath("wire")), sent);
+        const int reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        QVERIFY(reader >= 0);
+        const Run read = cli(dir.path(), {"--port", b.path, "--log", "fifo", "--yes", "--repeat", "program", "in.bin"},
+                             "\n");
+        QCOMPARE(read.code, 0);
+        char buffer[8192];
+        const ssize_t got = ::read(reader, buffer, sizeof buffer);
+        const QList<QByteArray> piped = QByteArray(buffer, int(std::max<ssize_t>(got, 0))).split('\n');
+        QCOMPARE(piped.size(), 2 + 1);
+        for (const QByteArray &line : piped.first(2))
+            QVERIFY2(QJsonDocument::fromJson(line).object().value("result") == "passed", line.constData());
+        // A reader that takes nothing more: a stop ends the wait for it.
+        const int writer = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        while (::write(writer, buffer, sizeof buffer) > 0) {
+        }
+        QProcess held;
+        held.setReadChannel(QProcess::StandardError);
+        held.start(QStringLiteral(VORALITH_CLI_PATH), {"--port", b.path, "--log", dir.filePath("fifo"), "--yes",
+                                                       "program", dir.filePath("in.bin")});
+        QByteArray said;
+        while (!said.contains("Verify...") && held.waitForReadyRead(10000))
+            said += held.readAllStandardError();
+        held.terminate();
+        QVERIFY(held.waitForFinished(10000));
+        said += held.readAllStandardError();
+        QVERIFY2(said.contains("the log " + QFile::encodeName(dir.filePath("fifo")) +
+                               " cannot be written: stopped while waiting for the program that reads it."),
+                 said.constData());
+        ::close(writer);
+        ::close(reader);
+
+        // A disk that fills within a line: the part written is taken back. Needs a small file
+        // system of its own, which only root may mount.
+        const QString tiny = dir.filePath("tiny");
+        QDir().mkdir(tiny);
+        const long page = ::sysconf(_SC_PAGESIZE);
+        if (QProcess::execute("mount", {"-t", "tmpfs", "-o", QStringLiteral("size=%1").arg(2 * page), "tmpfs", tiny}) != 0)
+            QSKIP("no file system could be mounted: a disk that fills within a line is not tried");
+        struct Unmount {
+            QString at;
+            ~Unmount() { QProcess::execute("umount", {at}); }
+        } unmount{tiny};
+        writeFile(tiny + "/filler", QByteArray(int(page), 'f'));
+        const QByteArray whole = "{\"x\":\"" + QByteArray(int(page) - 50, 'x') + "\"}\n";  // 41 bytes left
+        const QString onTiny = writeFile(tiny + "/chips.log", whole);
+        const Run filled = cli(dir.path(), {"--port", b.path, "--log", onTiny, "--yes", "program", "in.bin"});
+        QCOMPARE(filled.code, 2);
+        QVERIFY2(filled.err.contains(onTiny + " cannot be written: No space left on device."), qPrintable(filled.err));
+        QCOMPARE(readAll(onTiny), whole);
+    }
+
+    // A counter reached through links (relative, a chain, one that leads nowhere yet) is the
+    // file it leads to: runs through two links give each number once, and the links stay
+    // links, the counter keeps its mode and owner.
+    void serialLinks()
+    {
+        QTemporaryDir dir;
+        const QDir top(dir.path());
+        for (const char *folder : {"shared", "a", "b", "c"})
+            QVERIFY(top.mkdir(folder));
+        const QByteArray counter = QFile::encodeName(dir.filePath("shared/counter"));
+        writeFile(dir.filePath("shared/counter"), "40\n");
+        QCOMPARE(::chmod(counter.constData(), 0640), 0);
+        const bool root = ::geteuid() == 0;
+        if (root)
+            QCOMPARE(::chown(counter.constData(), 1234, 5678), 0);
+        auto link = [&](const char *target, const char *name) {
+            return ::symlink(target, QFile::encodeName(dir.filePath(name)).constData()) == 0;
+        };
+        QVERIFY(link("../shared/counter", "a/sclink"));
+        QVERIFY(link("hop", "b/sclink"));
+        QVERIFY(link(counter.constData(), "b/hop"));
+        QVERIFY(link("../shared/new", "c/sclink"));
+        writeFile(dir.filePath("in.bin"), "ABC");
+        BoardTool b({});
+        auto program = [&](const char *folder) {
+            return cli(dir.filePath(folder), {"--yes", "--serial", "10:2", "--serial-file", "sclink", "--serial-start",
+                                              "7", "--port", b.path, "program", dir.filePath("in.bin")});
+        };
+        const Run first = program("a"), second = program("b"), made = program("c");
+        QVERIFY2(first.code == 0 && first.out.contains("with serial number 40: "), qPrintable(first.out + first.err));
+        QVERIFY2(second.code == 0 && second.out.contains("with serial number 41: "), qPrintable(second.out + second.err));
+        QVERIFY2(made.code == 0 && made.out.contains("with serial number 7: "), qPrintable(made.out + made.err));
+        QCOMPARE(readAll(dir.filePath("shared/counter")), "42\n");
+        QCOMPARE(readAll(dir.filePath("shared/new")), "8\n");
+        for (const char *name : {"a/sclink", "b/sclink", "b/hop", "c/sclink"})
+            QVERIFY2(QFileInfo(dir.filePath(name)).isSymLink(), name);
+        struct stat st {};
+        QCOMPARE(::stat(counter.constData(), &st), 0);
+        QCOMPARE(st.st_mode & 07777, mode_t(0640));
+        if (root)
+            QCOMPARE(QPair(st.st_uid, st.st_gid), QPair(uid_t(1234), gid_t(5678)));
+        QCOMPARE(QDir(dir.filePath("shared")).entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{"counter", "new"}));
     }
 };
 
