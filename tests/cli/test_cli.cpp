@@ -1366,7 +1366,7 @@ private slots:
         QCOMPARE(::stat(counter.constData(), &st), 0);
         QCOMPARE(st.st_mode & 07777, mode_t(0640));
         if (root)
-            QCOMPARE(QPair(st.st_uid, st.st_gid), QPair(uid_t(1234), gid_t(5678)));
+            QCOMPARE(std::pair(st.st_uid, st.st_gid), std::pair(uid_t(1234), gid_t(5678)));
         QCOMPARE(QDir(dir.filePath("shared")).entryList(QDir::Files | QDir::Hidden),
                  (QStringList{"counter", "new"}));
     }
