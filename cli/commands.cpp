@@ -5,7 +5,6 @@
 #include "cli.h"
 #include "deviceidentity.h"
 #include "site.h"
-#include "sites.h"
 #include "wholechip.h"
 #include "identify.h"
 #include "listing.h"
@@ -13,6 +12,7 @@
 #include "portmap.h"
 #include "wording.h"
 
+#include <QJsonArray>
 #include <algorithm>
 #include <limits>
 #include <csignal>
@@ -84,8 +84,8 @@ Cli::~Cli() = default;
 int Cli::run(const Command &command, const QString &argument)
 {
     if (m_p.isSet(m_o.chip)) {
-        m_wanted = chipForName(m_p.value(m_o.chip));
-        if (!m_wanted) {
+        m_settings.wanted = chipForName(m_p.value(m_o.chip));
+        if (!m_settings.wanted) {
             m_t.failure(QStringLiteral("--chip takes 89c51 or 89c52, not \"%1\".").arg(m_p.value(m_o.chip)));
             return Usage;
         }
@@ -121,28 +121,47 @@ int Cli::run(const Command &command, const QString &argument)
     // No chip is worked on without its record: a log that cannot be opened stops the
     // command before anything is sent.
     if (m_p.isSet(m_o.log)) {
-        if (const QString why = m_r.openLog(m_p.value(m_o.log)); !why.isEmpty()) {
+        m_r.setLogPath(m_p.value(m_o.log));
+        if (const QString why = m_r.openLog(m_p.value(m_o.log), stopsignals::stopHandle()); !why.isEmpty()) {
             m_t.failure(QStringLiteral("voralith-cli: the log %1 cannot be opened: %2.").arg(m_p.value(m_o.log), why));
             return Usage;
         }
         if (!m_r.logWarning().isEmpty())
             m_t.failure(QStringLiteral("voralith-cli: ") + m_r.logWarning());
     }
+    if (m_deviceCommand)
+        makeLine();
     // A command given an image starts once it has loaded it, to name it.
     if (!command.argument || QLatin1String(command.argument) != QLatin1String("FILE") || name == QLatin1String("read"))
         begin();
     int status = command.run(*this, argument);
     // A command that ended before its sites started still gives each site its result.
-    if (m_deviceCommand && !m_sites && status != Success)
-        recordUnstarted(status);
-    // The sites end outside the lock, which a stop from a site's thread may be waiting for.
-    std::unique_ptr<Sites> ending;
+    if (m_line && !m_line->sitesStarted() && status != Success) {
+        begin();
+        m_line->recordUnstarted(status, m_t.lastFailure());
+    }
+    const bool logFailed = m_line && m_line->logFailing();
+    m_sitesStarted = m_line && m_line->sitesStarted();
+    std::unique_ptr<Line> ending;
     {
-        const std::lock_guard hold(m_sitesLock);
-        ending = std::move(m_sites);
+        const std::lock_guard hold(m_lineLock);
+        ending = std::move(m_line);
     }
     ending.reset();
-    return m_logFailed ? std::max(status, int(Usage)) : status;
+    return logFailed ? std::max(status, int(Usage)) : status;
+}
+
+void Cli::makeLine()
+{
+    m_settings.command = commandName();
+    m_settings.erase = !m_p.isSet(m_o.noErase);
+    m_settings.repeat = m_p.isSet(m_o.repeat) || m_settings.lot > 0;
+    m_settings.speaker = QStringLiteral("voralith-cli: ");
+    auto line = std::make_unique<Line>(m_settings, m_t, m_r);
+    const std::lock_guard hold(m_lineLock);
+    m_line = std::move(line);
+    if (m_stopped)
+        m_line->stop(stopStatus(), stopReason());
 }
 
 int Cli::setUpLot()
@@ -161,68 +180,23 @@ int Cli::setUpLot()
                                     .arg(option.names().constFirst(), text));
         return false;
     };
-    return number(m_o.lock, 1, 3, &m_lockBits) && number(m_o.count, 1, std::numeric_limits<int>::max(), &m_lot)
+    return number(m_o.lock, 1, 3, &m_settings.lockBits) &&
+                   number(m_o.count, 1, std::numeric_limits<int>::max(), &m_settings.lot)
                ? Success
                : Usage;
 }
 
 int Cli::setUpPorts()
 {
-    SitePort base;
-    if (m_p.isSet(m_o.com)) {
-        const PortRequest com = parsePortOption(PortOption::CliCom, m_p.value(m_o.com));
-        if (com.refused()) {
-            m_t.failure(com.refusal);
-            return Usage;
-        }
-        base.number = com.number;
-        if (!com.device.isEmpty())
-            base.mapped.append({com.number, com.device});
+    const Result<QList<SitePort>> ports =
+        sitePorts(m_p.values(m_o.port), m_p.isSet(m_o.com) ? m_p.value(m_o.com) : QString());
+    if (!ports) {
+        // The option's own refusal speaks as the option; the sites' as the program.
+        m_t.failure(ports.failure().kind == Failure::PortInUse ? QStringLiteral("voralith-cli: ") + ports.message()
+                                                                : ports.message());
+        return Usage;
     }
-    // Each --port is a site, in the order given; without one, the port --com names.
-    QStringList given = m_p.values(m_o.port);
-    if (given.isEmpty())
-        given << QString();
-    for (const QString &text : given) {
-        SitePort port = base;
-        if (m_p.isSet(m_o.port)) {
-            const PortRequest request = parsePortOption(PortOption::CliPort, text);
-            if (request.refused()) {
-                m_t.failure(request.refusal);
-                return Usage;
-            }
-            if (request.number)
-                port.number = request.number;
-            if (!request.device.isEmpty()) {
-                port.given = text;
-                port.mapped.append({port.number, request.device});
-            }
-        }
-        PortMap map;
-        for (const auto &[number, device] : port.mapped)
-            map.mapForThisRun(number, device);
-        port.device = map.deviceFor(port.number);
-        port.name = port.given.isEmpty() ? port.device : port.given;
-        m_ports << port;
-    }
-    return m_ports.size() > 1 ? sameDeviceTwice() : Success;
-}
-
-// Two sites on one board would each take the other's replies.
-int Cli::sameDeviceTwice()
-{
-    QList<DeviceIdentity> seen;
-    for (const SitePort &port : m_ports) {
-        const DeviceIdentity id = DeviceIdentity::of(port.device);
-        for (qsizetype i = 0; i < seen.size(); ++i) {
-            if (seen.at(i).sameAs(id)) {
-                m_t.failure(QStringLiteral("voralith-cli: %1 and %2 are the same device; give each board once.")
-                                .arg(m_ports.at(i).name, port.name));
-                return Usage;
-            }
-        }
-        seen << id;
-    }
+    m_settings.ports = ports.value();
     return Success;
 }
 
@@ -248,40 +222,26 @@ QString Cli::stopReason() const
 void Cli::stop()
 {
     m_stopped = true;
-    const std::lock_guard hold(m_sitesLock);
-    if (m_sites)
-        m_sites->stop();
+    const std::lock_guard hold(m_lineLock);
+    if (m_line)
+        m_line->stop(stopStatus(), stopReason());
 }
 
-std::vector<int> Cli::onEachSite(const std::function<int(Site &)> &job, int active)
+void Cli::sitesBegin()
 {
-    if (!m_sites) {
-        m_t.setSites([this] {
-            QStringList names;
-            for (const SitePort &port : m_ports)
-                names << port.name;
-            return names;
-        }());
-        m_sitesStarted = true;
-        m_t.hideTyping();
-        auto sites = std::make_unique<Sites>(*this, m_ports);
-        const std::lock_guard hold(m_sitesLock);
-        m_sites = std::move(sites);
-        if (stopped())
-            m_sites->stop();
-    }
-    return m_sites->run(
-        [&job](Site &site) {
-            const int status = job(site);
-            site.ends(status);
-            return status;
-        },
-        active);
+    if (m_line->sitesStarted())
+        return;
+    QStringList names;
+    for (const SitePort &port : m_settings.ports)
+        names << port.name;
+    m_t.setSites(names);
+    m_t.hideTyping();
 }
 
 int Cli::onSites(const std::function<int(Site &)> &job)
 {
-    const std::vector<int> statuses = onEachSite([&job](Site &site) {
+    sitesBegin();
+    const std::vector<int> statuses = m_line->onEachSite([&job](Site &site) {
         site.newRound(1);
         return job(site);
     });
@@ -297,7 +257,7 @@ int Cli::summarise(const std::vector<int> &statuses)
     const auto passed = std::count(statuses.begin(), statuses.end(), int(Success));
     QString text = QStringLiteral("Passed: %1 of %2.").arg(passed).arg(statuses.size());
     for (std::size_t i = 0; i < statuses.size(); ++i)
-        text += QStringLiteral("\n  %1: %2").arg(m_ports.at(qsizetype(i)).name,
+        text += QStringLiteral("\n  %1: %2").arg(m_settings.ports.at(qsizetype(i)).name,
                                                 statuses[i] == Success ? QStringLiteral("passed")
                                                                        : QStringLiteral("failed (exit %1)").arg(statuses[i]));
     if (worst == Success)
@@ -307,22 +267,23 @@ int Cli::summarise(const std::vector<int> &statuses)
     return worst;
 }
 
-int exitFor(const Outcome &o)
+void Cli::begin(const Image *image)
 {
-    switch (o.kind) {
-    case Outcome::Done:
-        return Success;
-    case Outcome::DataFound:
-    case Outcome::WrongByte:
-    case Outcome::Difference:
-        return Different;
-    case Outcome::TooLong:
-    case Outcome::NoteRefused:
-    case Outcome::Withheld:
-        return Usage;
-    default:
-        return NoBoard;
+    JsonLine extra;
+    if (m_job)
+        extra.add("job", m_job->job.path).add("overrides", QJsonArray::fromStringList(m_job->overrides));
+    if (m_line) {
+        if (image)
+            m_line->setImage(*image);
+        m_line->start(extra);
+        return;
     }
+    // list and ports: ports names the devices it was given.
+    QStringList sites;
+    if (m_command->needsPort && m_p.isSet(m_o.port))
+        for (const SitePort &port : m_settings.ports)
+            sites << port.name;
+    m_r.start(commandName(), sites, image ? imageObject(image->path, image->bytes) : JsonLine(), {}, extra);
 }
 
 int Cli::loadFile(const QString &path, Image *image)
@@ -335,8 +296,7 @@ int Cli::loadFile(const QString &path, Image *image)
     }
     *image = loaded.value();
     image->path = path;
-    m_imagePath = path;
-    begin(imageObject(path, image->bytes));
+    begin(image);
     return Success;
 }
 
@@ -358,8 +318,8 @@ int Cli::prepareChange(const QString &path, const QString &title, Image *image)
         if (Status s = checkJobImage(m_job->job, path, imageSums(image->bytes).crc32); !s)
             return fileFailure(s.message());
     }
-    if (int e = checkSerial(*image); e != Success)
-        return e;
+    if (Status s = m_line->checkSerial(*image); !s)
+        return fileFailure(s.message());
     return confirm(title) ? Success : Usage;
 }
 
@@ -368,7 +328,7 @@ bool Cli::confirm(const QString &title, const QString &explanation)
 {
     if (m_p.isSet(m_o.yes))
         return true;
-    if (m_r.json()) {
+    if (m_t.json()) {
         m_t.failure(QStringLiteral("Nothing was changed: --json asks no question. Give --yes to go on."));
         return false;
     }
@@ -390,9 +350,9 @@ int Cli::blank()
 
 int Cli::read(const QString &path)
 {
-    if (m_ports.size() > 1)
+    if (m_settings.ports.size() > 1)
         return fileFailure(QStringLiteral("voralith-cli: read takes one --port: it reads one chip into one file."));
-    if (m_r.json() && isStandardOutput(path))
+    if (m_t.json() && isStandardOutput(path))
         return fileFailure(QStringLiteral("voralith-cli: with --json standard output carries only JSON; read into a "
                                           "file."));
     // A file that cannot be written is told before the chip is read, not after.
@@ -444,7 +404,7 @@ int Cli::list(const QString &path)
     if (int e = loadFile(path, &image); e != Success)
         return e;
     // The start names the image and its sums; the rows are for a person.
-    if (m_r.json())
+    if (m_t.json())
         return Success;
     QString rows = QString::fromLatin1(listing::format(image.bytes));
     rows.replace(QLatin1String("\r\n"), QLatin1String("\n"));

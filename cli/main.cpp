@@ -190,7 +190,7 @@ int main(int argc, char **argv)
     // A refused argument is told in JSON too when --json came before it.
     const bool json = parsed ? p.isSet(o.json) : app.arguments().contains(QStringLiteral("--json"));
     Terminal t(parsed && p.isSet(o.quiet), json);
-    Records r(t, json);
+    Records r(t);
     std::function<void()> stop = [] {};
     stopsignals::install([&stop] { stop(); });
     t.setOnBroken([&stop] { stop(); });

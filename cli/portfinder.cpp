@@ -116,7 +116,7 @@ int Cli::ports()
     if (!mapped.device.isEmpty() && !extra.contains(mapped.device))
         extra << mapped.device;
     QStringList given;
-    for (const SitePort &port : m_ports)
+    for (const SitePort &port : m_settings.ports)
         given << port.device;
     if (m_p.isSet(m_o.port)) {
         for (const QString &device : given)
@@ -129,7 +129,7 @@ int Cli::ports()
         devices.removeIf([&](const SerialDevice &d) {
             return std::none_of(given.begin(), given.end(), [&](const QString &g) { return leadsTo(g, d); });
         });
-    if (m_r.json()) {
+    if (m_t.json()) {
         for (const SerialDevice &d : devices)
             m_r.event("port", deviceFields(d, m_p.isSet(m_o.probe)));
         return Success;

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// voralith-cli --serial: the options read, what is checked before any site starts, and the
-// number each site takes for its chip.
+// voralith-cli --serial: the options read into the line's settings; the line checks the
+// counter and gives each chip its number.
 #include "cli.h"
-#include "wholechip.h"
 
 #include <algorithm>
 
@@ -42,48 +41,10 @@ int Cli::setUpSerial()
     quint64 start = 1, step = 1;
     if (!whole(m_o.serialStart, 1, 0, &start) || !whole(m_o.serialStep, 1, 1, &step))
         return Usage;
-    m_serialPlace = place.value();
-    m_counter = std::make_unique<SerialCounter>(m_p.value(m_o.serialFile), start, step);
+    m_settings.serial = place.value();
+    m_settings.serialFile = m_p.value(m_o.serialFile);
+    m_settings.serialStart = start;
+    m_settings.serialStep = step;
     return Success;
 }
 
-int Cli::checkSerial(const Image &image)
-{
-    if (!m_serialPlace)
-        return Success;
-    const SerialPlace &place = *m_serialPlace;
-    const int room = m_wanted ? m_wanted->size : maxImageSize;
-    if (place.end() > room) {
-        return fileFailure(place.beyond(room, m_wanted ? QStringLiteral("the ") + chipName(*m_wanted)
-                                                       : QStringLiteral("the largest chip")));
-    }
-    if (const int at = dataAt(image.bytes, place); at >= 0) {
-        return fileFailure(QStringLiteral("%1 holds data at %2h, where the serial number goes (%3h to %4h): the "
-                                          "number is put only where the image is erased (FF).")
-                               .arg(image.path, QString::number(at, 16).toUpper(),
-                                    QString::number(place.address, 16).toUpper(),
-                                    QString::number(place.end() - 1, 16).toUpper()));
-    }
-    if (Status s = m_counter->prepare(place, int(m_ports.size())); !s)
-        return fileFailure(s.message());
-    return Success;
-}
-
-Status Cli::takeSerial(const QString &site, int round, std::optional<quint64> *taken)
-{
-    if (m_serialFailed || m_logFailed)
-        return Failure{QStringLiteral("No serial number was taken: the run is stopping.")};
-    const Result<quint64> number = m_counter->take(*m_serialPlace);
-    if (!number) {
-        m_serialFailed = true;
-        return number.failure();
-    }
-    *taken = number.value();
-    if (const QString why = m_r.serial(site, round, number.value()); !why.isEmpty()) {
-        logFailed(why);
-        return Failure{QStringLiteral("Serial number %1 is spent, but the log cannot record it: the chip is not "
-                                      "written without its record.")
-                           .arg(number.value())};
-    }
-    return {};
-}

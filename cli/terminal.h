@@ -8,6 +8,7 @@
 #pragma once
 
 #include "operations.h"
+#include "teller.h"
 
 #include <QList>
 #include <QString>
@@ -19,18 +20,18 @@
 #include <optional>
 #include <vector>
 
-class Terminal {
+class Terminal : public Teller {
 public:
     // `json`: standard output carries only the JSON lines (line()); results go to standard
     // error, and steps are plain lines there, never bars.
     Terminal(bool quiet, bool json = false);
-    ~Terminal();
+    ~Terminal() override;
 
     // The sites' devices as told. With more than one, what a site tells (`site`: its index)
     // is named by its device; -1 is the command's own word.
     void setSites(const QStringList &names);
-    void result(const QString &text, int site = -1);
-    void failure(const QString &text, int site = -1);
+    void result(const QString &text, int site = -1) override;
+    void failure(const QString &text, int site = -1) override;
     // The last failure told (a JSON result says it too).
     const QString &lastFailure() const { return m_lastFailure; }
     // One JSON line on standard output, --quiet or not.
@@ -40,20 +41,27 @@ public:
         return put(stdout, json);
     }
     // A result told on standard error, when standard output carries data.
-    void note(const QString &text, int site = -1);
+    void note(const QString &text, int site = -1) override;
     // Text on standard output as it is, --quiet or not (the help, the version).
     void print(const QString &text);
     // Data on standard output as it is (an image read into "-"); false when it failed.
-    bool data(const QByteArray &bytes)
+    bool data(const QByteArray &bytes) override
     {
         const std::lock_guard hold(m_lock);
         return put(stdout, bytes);
     }
     // The progress sink of one step, named as it starts.
-    Progress step(const QString &name, int site = -1);
+    Progress step(const QString &name, int site = -1) override;
     // A site's last word on its own line ("passed", "failed at Write"), kept there until
     // the sites' lines are closed.
-    void siteEnds(int site, const QString &word);
+    void siteEnds(int site, const QString &word) override;
+    // With --json, every event of the run on standard output, a line each.
+    void event(const LineEvent &e) override
+    {
+        if (m_json)
+            line(e.json + '\n');
+    }
+    bool json() const { return m_json; }
     // The sites' lines stay as they are; what follows goes under them.
     void closeSiteLines();
     // A question answered on standard input; only "y" or "yes" says yes.

@@ -2,12 +2,13 @@
 // What a site does to its chip for each command, and what it tells and records of it.
 #include "site.h"
 
+#include "checksums.h"
 #include "outputfile.h"
 #include "wholechip.h"
 #include "wording.h"
 
-Site::Site(Cli &cli, int index, const SitePort &port)
-    : m_cli(cli), m_t(cli.terminal()), m_index(index), m_name(port.name), m_session(WorkFolder::defaultLocation())
+Site::Site(Line &line, int index, const SitePort &port)
+    : m_line(line), m_t(line.teller()), m_index(index), m_name(port.name), m_session(WorkFolder::defaultLocation())
 {
     m_link.setNaming(SerialLink::Naming::ByDevice);
     for (const auto &[number, device] : port.mapped)
@@ -32,7 +33,7 @@ void Site::newRound(int round)
 
 Status Site::serialFits(const ChipInfo &chip) const
 {
-    const SerialPlace &place = *m_cli.serialPlace();
+    const SerialPlace &place = *m_line.settings().serial;
     if (place.end() <= chip.size)
         return {};
     return Failure{place.beyond(chip.size, QStringLiteral("the %1 in the socket").arg(chipName(chip))) +
@@ -41,9 +42,9 @@ Status Site::serialFits(const ChipInfo &chip) const
 
 Status Site::takeSerial(QByteArray *image)
 {
-    if (Status s = m_cli.takeSerial(m_name, m_round, &m_serial); !s)
+    if (Status s = m_line.takeSerial(m_name, m_round, &m_serial); !s)
         return s;
-    const SerialPlace &place = *m_cli.serialPlace();
+    const SerialPlace &place = *m_line.settings().serial;
     *image = withSerial(*image, place, *place.bytes(*m_serial));
     m_chipImage = *image;
     return {};
@@ -76,7 +77,7 @@ ProgressFor Site::steps(double maximum)
                                 : step == Step::Verify   ? ByteUnits{1, 1, 1}
                                                          : ByteUnits{};
         const Progress bar =
-            m_cli.records().progress(m_name, m_round, step, m_t.step(stepName(step), m_index), units);
+            m_line.records().progress(m_name, m_index, m_round, step, m_t.step(stepName(step), m_index), units);
         if (maximum > 0)
             bar.maximum(maximum);
         return bar;
@@ -86,7 +87,7 @@ ProgressFor Site::steps(double maximum)
 void Site::stepStarts(Step step)
 {
     m_step = step;
-    m_cli.records().step(m_name, m_round, step);
+    m_line.records().step(m_name, m_index, m_round, step);
 }
 
 void Site::printSums(const QString &path, const QByteArray &bytes)
@@ -104,7 +105,7 @@ int Site::report(const Outcome &o)
 {
     const QString text = wording::text(o, Audience::Shell);
     const int status = exitFor(o);
-    record(o, status == NoBoard && stopped() ? m_cli.stopStatus() : status);
+    record(o, status == NoBoard && stopped() ? m_line.stopStatus() : status);
     if (status == Success) {
         if (!text.isEmpty())
             result(text);
@@ -121,7 +122,7 @@ int Site::openAndIdentify()
         return boardFailure(wording::failure(s.failure(), Audience::Shell));
     tellUnfinishedChanges();
     stepStarts(Step::Identify);
-    m_id = m_session.identify(m_cli.wanted());
+    m_id = m_session.identify(m_line.settings().wanted);
     if (!m_id.ok())
         return report(m_id);
     return Success;
@@ -193,7 +194,7 @@ int Site::write(const Image &image)
     if (int e = identifyFor(image); e != Success)
         return e;
     QByteArray bytes = image.bytes;
-    if (m_cli.serialPlace()) {
+    if (m_line.settings().serial) {
         Outcome withheld = m_id;
         withheld.operation = Operation::Write;
         withheld.step = Step::Write;
@@ -240,7 +241,7 @@ int Site::lock(int bits)
     return report(m_session.lock(bits));
 }
 
-Site::Chip Site::programChip(const Image &image, const QString &label)
+SiteChip Site::programChip(const Image &image, const QString &label)
 {
     Outcome outcome;
     if (Status s = m_session.open(); !s) {
@@ -250,17 +251,17 @@ Site::Chip Site::programChip(const Image &image, const QString &label)
     } else {
         tellUnfinishedChanges();
         BoardSession::ProgramOptions options;
-        options.erase = !m_cli.noErase();
-        options.wanted = m_cli.wanted();
-        options.lockBits = m_cli.lockBits();
-        if (m_cli.serialPlace()) {
+        options.erase = m_line.settings().erase;
+        options.wanted = m_line.settings().wanted;
+        options.lockBits = m_line.settings().lockBits;
+        if (m_line.settings().serial) {
             options.checkChip = [this](const ChipInfo &chip) { return serialFits(chip); };
             options.beforeWrite = [this](QByteArray *bytes) { return takeSerial(bytes); };
         }
         outcome = m_session.program(image.bytes, options, steps());
     }
     const QString text = label + wording::text(outcome, Audience::Shell);
-    Chip chip;
+    SiteChip chip;
     if (outcome.ok()) {
         record(outcome, Success);
         result(text);
@@ -268,7 +269,7 @@ Site::Chip Site::programChip(const Image &image, const QString &label)
         chip.result = QStringLiteral("passed");
         return chip;
     }
-    if (outcome.kind == Outcome::NoChip && boardSaysEmpty(outcome.signature) && m_cli.repeating()) {
+    if (outcome.kind == Outcome::NoChip && boardSaysEmpty(outcome.signature) && m_line.settings().repeat) {
         // With --repeat an empty socket is no failure: the next chip is awaited. A board
         // that does not answer is no empty socket.
         record(outcome, Success);
@@ -279,7 +280,7 @@ Site::Chip Site::programChip(const Image &image, const QString &label)
     // Nothing was sent when the note could not be kept, and no chip can be programmed
     // without it.
     chip.noteRefused = outcome.kind == Outcome::NoteRefused;
-    chip.status = chip.noteRefused ? int(Usage) : stopped() ? m_cli.stopStatus() : exitFor(outcome);
+    chip.status = chip.noteRefused ? int(Usage) : stopped() ? m_line.stopStatus() : exitFor(outcome);
     chip.result = QStringLiteral("failed");
     record(outcome, chip.status);
     failure(text, chip.status);

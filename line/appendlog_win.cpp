@@ -75,8 +75,9 @@ void AppendLog::close()
     m_handle = nullptr;
 }
 
-QString AppendLog::open(const QString &path)
+QString AppendLog::open(const QString &path, int stopHandle)
 {
+    m_stopHandle = stopHandle;  // the writes here do not wait on a reader
     close();
     m_warning.clear();
     m_lineEndOwed = false;

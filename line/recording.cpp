@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// What voralith-cli records of each command for --json and --log: its start, and one
-// result line per site and chip with the facts of its outcome.
+// What a run records of each command for its events and its log: its start, and one result
+// line per site and chip with the facts of its outcome.
 #include "site.h"
 #include "wording.h"
 
@@ -46,52 +46,49 @@ JsonLine &addSerial(JsonLine &line, const SerialPlace &place, const std::optiona
 }
 }  // namespace
 
-void Cli::begin(const JsonLine &image)
+void Line::start(const JsonLine &extra)
 {
     QStringList sites;
-    if (m_deviceCommand || (m_command->needsPort && m_p.isSet(m_o.port)))
-        for (const SitePort &port : m_ports)
-            sites << port.name;
+    for (const SitePort &port : m_settings.ports)
+        sites << port.name;
     JsonLine serial;
-    if (m_serialPlace)
-        serial.add("address", jsonHex(m_serialPlace->address))
-            .add("size", m_serialPlace->size)
-            .add("format", m_serialPlace->formatName())
+    if (m_settings.serial)
+        serial.add("address", jsonHex(m_settings.serial->address))
+            .add("size", m_settings.serial->size)
+            .add("format", m_settings.serial->formatName())
             .add("file", m_counter->path())
             .number("start", m_counter->start())
             .number("step", m_counter->step());
-    JsonLine job;
-    if (m_job)
-        job.add("job", m_job->job.path).add("overrides", QJsonArray::fromStringList(m_job->overrides));
-    m_r.start(QString::fromLatin1(m_command->name), sites, image, serial, job);
+    m_records.start(m_settings.command, sites, m_image.path.isEmpty() ? JsonLine() : imageObject(m_image.path, m_image.bytes),
+                    serial, extra);
 }
 
-void Cli::recordUnstarted(int status)
+void Line::recordUnstarted(int status, const QString &message)
 {
-    begin();
-    for (const SitePort &port : m_ports) {
-        JsonLine line = resultHead(port.name, 1, commandName(), QStringLiteral("failed"), status, {}, nullptr, 0);
-        addUnexplained(line, std::nullopt, m_t.lastFailure());
-        if (m_serialPlace)
-            addSerial(line, *m_serialPlace, std::nullopt);
-        if (const QString why = m_r.result(line, 1, QStringLiteral("failed")); !why.isEmpty())
+    for (int i = 0; i < m_settings.ports.size(); ++i) {
+        const SitePort &port = m_settings.ports.at(i);
+        JsonLine line = resultHead(port.name, 1, m_settings.command, QStringLiteral("failed"), status, {}, nullptr, 0);
+        addUnexplained(line, std::nullopt, message);
+        if (m_settings.serial)
+            addSerial(line, *m_settings.serial, std::nullopt);
+        if (const QString why = m_records.result(line, i, 1, QStringLiteral("failed")); !why.isEmpty())
             logFailed(why);
     }
 }
 
-void Cli::logFailed(const QString &why)
+void Line::logFailed(const QString &why)
 {
     m_logFailed = true;
     std::call_once(m_logFailureTold, [&] {
-        m_t.failure(QStringLiteral("voralith-cli: the log %1 cannot be written: %2. No more chips are worked on "
-                                   "without their record.")
-                        .arg(m_p.value(m_o.log), why));
+        m_teller.failure(m_settings.speaker + QStringLiteral("the log %1 cannot be written: %2. No more chips are worked on "
+                                                             "without their record.")
+                                                  .arg(m_records.logPath(), why));
     });
 }
 
 JsonLine Site::resultHead(const QString &result, int status, const Outcome &o) const
 {
-    return ::resultHead(m_name, m_round, m_cli.commandName(), result, status,
+    return ::resultHead(m_name, m_round, m_line.settings().command, result, status,
                         o.signature.isEmpty() ? m_id.signature : o.signature, o.chip ? o.chip : m_id.chip,
                         m_roundTime.elapsed());
 }
@@ -100,17 +97,17 @@ void Site::put(JsonLine line, const QString &result)
 {
     m_recorded = true;
     m_result = result;
-    if (const int bits = m_cli.lockBits())
+    if (const int bits = m_line.settings().lockBits)
         line.add("lock", result == QLatin1String("passed") ? QJsonValue(bits) : QJsonValue());
     JsonLine image;
-    if (const auto &place = m_cli.serialPlace()) {
+    if (const auto &place = m_line.settings().serial) {
         addSerial(line, *place, m_serial);
         // The sums of what went into this chip, its number in.
         if (m_serial && !m_chipImage.isEmpty())
-            image = imageObject(m_cli.imagePath(), m_chipImage);
+            image = imageObject(m_line.imagePath(), m_chipImage);
     }
-    if (const QString why = m_cli.records().result(line, m_round, result, image); !why.isEmpty())
-        m_cli.logFailed(why);
+    if (const QString why = m_line.records().result(line, m_index, m_round, result, image); !why.isEmpty())
+        m_line.logFailed(why);
 }
 
 void Site::record(const Outcome &o, int status, const JsonLine &extra)

@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// What voralith-cli tells a program (--json: one JSON object a line on standard output) and
-// keeps of every chip (--log FILE). Each result names its site (the device as given) and its
-// round, so that a run over several boards or many chips reads the same. The sites' threads
-// record at once: every call takes the lock, so lines and counts stay whole.
+// The events of a run (one JSON object each, told to the Teller: voralith-cli --json prints
+// them) and the log of every chip (--log FILE). Each result names its site (the device as
+// given) and its round, so that a run over several boards or many chips reads the same. The
+// sites' threads record at once: every call takes the lock, so lines and counts stay whole.
 #pragma once
 
 #include "appendlog.h"
 #include "operations.h"
 #include "outcome.h"
-#include "terminal.h"
+#include "teller.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -52,10 +52,12 @@ struct ByteUnits {
 
 class Records {
 public:
-    Records(Terminal &t, bool json);
-    bool json() const { return m_json; }
-    // --log: empty when the log is open for appending, else why not.
-    QString openLog(const QString &path) { return m_log.open(path); }
+    explicit Records(Teller &t);
+    // --log: empty when the log is open for appending, else why not. `stopHandle` ends a
+    // wait for a pipe's reader (-1: none).
+    QString openLog(const QString &path, int stopHandle = -1) { return m_log.open(path, stopHandle); }
+    const QString &logPath() const { return m_logPath; }
+    void setLogPath(const QString &shown) { m_logPath = shown; }
     // What opening the log found amiss but mended (a last line without its line end).
     const QString &logWarning() const { return m_log.warning(); }
 
@@ -63,17 +65,18 @@ public:
     // `extra`: further keys (the job and what overrides it).
     void start(const QString &command, const QStringList &sites, const JsonLine &image, const JsonLine &serial = {},
                const JsonLine &extra = {});
-    void step(const QString &site, int round, Step step);
-    // `inner` (the terminal's bar) with progress events in bytes beside it, at most ten a
-    // second.
-    Progress progress(const QString &site, int round, Step step, const Progress &inner, ByteUnits units = {});
+    // Site `index`, named `site`: a step begins.
+    void step(const QString &site, int index, int round, Step step);
+    // `inner` (a bar) with progress events in bytes beside it, at most ten a second.
+    Progress progress(const QString &site, int index, int round, Step step, const Progress &inner,
+                      ByteUnits units = {});
     // A chip's result in `round` (`outcome` decides the count); kept in the log too, with
     // `image`, when given, the sums of what went into the chip (not the command's image).
     // Empty when the log has it, else why not.
-    QString result(const JsonLine &result, int round, const QString &outcome, const JsonLine &image = {});
+    QString result(const JsonLine &result, int index, int round, const QString &outcome, const JsonLine &image = {});
     // A serial number taken for the chip in `site`'s socket, told and kept in the log before
     // that chip is written. Empty when the log has it, else why not.
-    QString serial(const QString &site, int round, quint64 number);
+    QString serial(const QString &site, int index, int round, quint64 number);
     // Why a command was refused before it reached a board.
     void refused(const QString &message, int status);
     void summary(int status);
@@ -87,10 +90,10 @@ public:
 private:
     JsonLine begin(const char *event) const;
     JsonLine counts() const;
-    void put(const JsonLine &line);
+    void put(const JsonLine &line, LineEvent::Kind kind, int site = -1, int round = 0);
     QString appendToLog(const JsonLine &line);
-    Terminal &m_t;
-    bool m_json;
+    Teller &m_t;
+    QString m_logPath;
     QString m_startTime;  // the run's start, as its start event tells it
     QString m_run;      // the run's name in every record, unique across processes and hosts
     JsonLine m_image;

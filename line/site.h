@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // One board of a command: its session, made in the thread the site runs in, the round in
 // hand, and what it tells and records of each step and result. A site's failure, silence or
-// lost port ends that site alone; it shares nothing with another site but the terminal and
+// lost port ends that site alone; it shares nothing with another site but the teller and
 // the records, which lock.
 #pragma once
 
 #include "boardsession.h"
-#include "cli.h"
+#include "line.h"
 #include "records.h"
 
 #include <QElapsedTimer>
@@ -14,12 +14,12 @@
 
 class Site {
 public:
-    Site(Cli &cli, int index, const SitePort &port);
+    Site(Line &line, int index, const SitePort &port);
 
     const QString &name() const { return m_name; }
     int index() const { return m_index; }
     // In the site's thread: the wait in hand ends, and so does every later one.
-    void stop() { m_link.requestStop(m_cli.stopReason()); }
+    void stop() { m_link.requestStop(m_line.stopReason()); }
     void newRound(int round);
 
     // Each command on this site's chip: its result told and recorded; the site's status.
@@ -32,8 +32,7 @@ public:
     int lock(int bits);
 
     // program: one chip, its sentence after `label` ("Chip 2: "); its result recorded.
-    using Chip = SiteChip;
-    Chip programChip(const Image &image, const QString &label);
+        SiteChip programChip(const Image &image, const QString &label);
 
     // The end of the site's part of a round: a round that ended with no outcome (a port
     // that would not open) gets its result from what was told; the site's line says how it
@@ -41,7 +40,7 @@ public:
     void ends(int status);
 
 private:
-    bool stopped() const { return m_link.stopRequested() || m_cli.stopped(); }
+    bool stopped() const { return m_link.stopRequested() || m_line.stopped(); }
     // Each step shown by its name as it starts; `maximum`, when given, is its bar's end.
     // With --json each step's start and progress are told too.
     ProgressFor steps(double maximum = 0);
@@ -63,7 +62,7 @@ private:
         return status;
     }
     // What ends as this program stopped it (its output failed) is no fault of the board.
-    int boardFailure(const QString &text) { return failure(text, stopped() ? m_cli.stopStatus() : int(NoBoard)); }
+    int boardFailure(const QString &text) { return failure(text, stopped() ? m_line.stopStatus() : int(NoBoard)); }
     void printSums(const QString &path, const QByteArray &bytes);
     // --serial: the chip must hold the number's place; the number taken just before the
     // chip's first byte is written, and put into `image`.
@@ -76,8 +75,8 @@ private:
     // left a record: the chip may be half-written. Told before the port is used again.
     void tellUnfinishedChanges();
 
-    Cli &m_cli;
-    Terminal &m_t;
+    Line &m_line;
+    Teller &m_t;
     const int m_index;
     const QString m_name;
     BoardSession m_session;

@@ -18,8 +18,9 @@ public:
     AppendLog &operator=(const AppendLog &) = delete;
 
     // Opens `path` for appending, made with the user's umask when missing; empty when it
-    // opened, else why not. A named pipe that no program reads is refused at once.
-    QString open(const QString &path);
+    // opened, else why not. A named pipe that no program reads is refused at once; a wait
+    // for its reader ends once `stopHandle` is ready to read (-1: none).
+    QString open(const QString &path, int stopHandle = -1);
     bool isOpen() const;
     // After open: what the user is to be told of the log, or nothing ("the log chips.log
     // does not end with a line end ...").
@@ -44,4 +45,5 @@ private:
 #else
     int m_fd = -1;
 #endif
+    int m_stopHandle = -1;
 };

@@ -4,7 +4,6 @@
 // that a reader that stops reading holds the program only until a stop.
 #include "appendlog.h"
 
-#include "signals.h"
 
 #include <QCoreApplication>
 #include <cerrno>
@@ -64,8 +63,9 @@ void AppendLog::close()
     m_fd = -1;
 }
 
-QString AppendLog::open(const QString &path)
+QString AppendLog::open(const QString &path, int stopHandle)
 {
+    m_stopHandle = stopHandle;
     close();
     m_warning.clear();
     m_lineEndOwed = false;
@@ -163,7 +163,7 @@ QString AppendLog::appendToStream(const QByteArray &line)
             return n < 0 ? systemError(errno) : tr("nothing more was taken");
         // The reader is behind: wait for room, or for a stop, whichever comes first. An end
         // of the reader wakes the wait too, and the next write tells it (EPIPE).
-        pollfd waits[2] = {{m_fd, POLLOUT, 0}, {stopsignals::stopHandle(), POLLIN, 0}};
+        pollfd waits[2] = {{m_fd, POLLOUT, 0}, {m_stopHandle, POLLIN, 0}};
         int ready;
         do
             ready = ::poll(waits, 2, -1);

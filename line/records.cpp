@@ -78,7 +78,7 @@ JsonLine sumsFields(const QByteArray &bytes)
         .add("crc32", jsonHex(sums.crc32, 8));
 }
 
-Records::Records(Terminal &t, bool json) : m_t(t), m_json(json), m_startTime(isoTime(QDateTime::currentDateTime()))
+Records::Records(Teller &t) : m_t(t), m_startTime(isoTime(QDateTime::currentDateTime()))
 {
     // Two stations may start in the same millisecond, and two runs on one host never share
     // a process number while both live.
@@ -92,16 +92,15 @@ JsonLine Records::begin(const char *event) const
     return JsonLine().add("event", QString::fromLatin1(event)).add("time", isoTime(QDateTime::currentDateTime()));
 }
 
-void Records::put(const JsonLine &line)
+void Records::put(const JsonLine &line, LineEvent::Kind kind, int site, int round)
 {
-    if (m_json)
-        m_t.line(line.text() + '\n');
+    m_t.event(LineEvent{kind, site, round, line.text()});
 }
 
 void Records::event(const char *name, const JsonLine &fields)
 {
     const std::lock_guard hold(m_lock);
-    put(begin(name).append(fields));
+    put(begin(name).append(fields), LineEvent::Other);
 }
 
 void Records::start(const QString &command, const QStringList &sites, const JsonLine &image, const JsonLine &serial,
@@ -121,19 +120,18 @@ void Records::start(const QString &command, const QStringList &sites, const Json
     if (!serial.isEmpty())
         line.add("serial", serial);
     line.add("run", m_run).append(extra);
-    put(line);
+    put(line, LineEvent::Start);
 }
 
-void Records::step(const QString &site, int round, Step step)
+void Records::step(const QString &site, int index, int round, Step step)
 {
     const std::lock_guard hold(m_lock);
-    put(begin("step").add("site", site).add("round", round).add("step", jsonStep(step)));
+    put(begin("step").add("site", site).add("round", round).add("step", jsonStep(step)), LineEvent::Step, index, round);
 }
 
-Progress Records::progress(const QString &site, int round, Step step, const Progress &inner, ByteUnits units)
+Progress Records::progress(const QString &site, int index, int round, Step step, const Progress &inner,
+                           ByteUnits units)
 {
-    if (!m_json)
-        return inner;
     struct State {
         double total = 0;
         QElapsedTimer last;
@@ -143,7 +141,7 @@ Progress Records::progress(const QString &site, int round, Step step, const Prog
                         state->total = m;
                         inner.maximum(m);
                     },
-                    [this, inner, state, site, round, step, units](double v) {
+                    [this, inner, state, site, index, round, step, units](double v) {
                         inner.value(v);
                         // The step's own state, in its site's thread: the lock only for a line.
                         if (state->last.isValid() && state->last.elapsed() < 100)
@@ -152,11 +150,12 @@ Progress Records::progress(const QString &site, int round, Step step, const Prog
                         const std::lock_guard hold(m_lock);
                         put(begin("progress").add("site", site).add("round", round).add("step", jsonStep(step))
                                  .add("done", qint64(std::max(0.0, v - units.from) * units.per))
-                                 .add("total", qint64((state->total - units.totalFrom) * units.per)));
+                                 .add("total", qint64((state->total - units.totalFrom) * units.per)),
+                            LineEvent::Progress, index, round);
                     }};
 }
 
-QString Records::result(const JsonLine &result, int round, const QString &outcome, const JsonLine &image)
+QString Records::result(const JsonLine &result, int index, int round, const QString &outcome, const JsonLine &image)
 {
     JsonLine record;
     {
@@ -167,7 +166,7 @@ QString Records::result(const JsonLine &result, int round, const QString &outcom
         JsonLine line = begin("result").append(result);
         if (!image.isEmpty())
             line.add("image", image);
-        put(line);
+        put(line, LineEvent::Result, index, round);
         if (!m_log.isOpen())
             return {};
         record = line;
@@ -181,13 +180,13 @@ QString Records::result(const JsonLine &result, int round, const QString &outcom
     return appendToLog(record);
 }
 
-QString Records::serial(const QString &site, int round, quint64 number)
+QString Records::serial(const QString &site, int index, int round, quint64 number)
 {
     JsonLine line;
     {
         const std::lock_guard hold(m_lock);
         line = begin("serial").add("site", site).add("round", round).number("serial", number).add("run", m_run);
-        put(line);
+        put(line, LineEvent::Serial, index, round);
     }
     return m_log.isOpen() ? appendToLog(line) : QString();
 }
@@ -203,7 +202,8 @@ void Records::refused(const QString &message, int status)
 {
     const std::lock_guard hold(m_lock);
     QString text = message;
-    put(begin("refused").add("message", text.replace(QLatin1String("\r\n"), QLatin1String("\n"))).add("status", status));
+    put(begin("refused").add("message", text.replace(QLatin1String("\r\n"), QLatin1String("\n"))).add("status", status),
+        LineEvent::Refused);
 }
 
 JsonLine Records::counts() const
@@ -217,7 +217,7 @@ JsonLine Records::counts() const
 void Records::round(int round)
 {
     const std::lock_guard hold(m_lock);
-    put(begin("round").add("round", round).append(counts()));
+    put(begin("round").add("round", round).append(counts()), LineEvent::Round, -1, round);
 }
 
 void Records::summary(int status)
@@ -227,5 +227,5 @@ void Records::summary(int status)
                         .add("empty", m_empty).add("status", status).add("chips", m_chips);
     if (m_lot)
         line.add("to_go", std::max(0, m_lot - m_passed));
-    put(line);
+    put(line, LineEvent::Summary);
 }

@@ -4,7 +4,6 @@
 
 #include "site.h"
 
-#include <QEventLoop>
 
 struct Sites::Worker {
     QThread thread;
@@ -12,7 +11,7 @@ struct Sites::Worker {
     std::unique_ptr<Site> site;
 };
 
-Sites::Sites(Cli &cli, const QList<SitePort> &ports)
+Sites::Sites(Line &line, const QList<SitePort> &ports)
 {
     for (int i = 0; i < ports.size(); ++i) {
         auto w = std::make_unique<Worker>();
@@ -23,7 +22,7 @@ Sites::Sites(Cli &cli, const QList<SitePort> &ports)
         // A Qt object lives in the thread that made it: the session's port and timers too.
         Worker *worker = w.get();
         QMetaObject::invokeMethod(
-            w->context, [worker, &cli, i, &ports] { worker->site = std::make_unique<Site>(cli, i, ports.at(i)); },
+            w->context, [worker, &line, i, &ports] { worker->site = std::make_unique<Site>(line, i, ports.at(i)); },
             Qt::BlockingQueuedConnection);
         m_workers.push_back(std::move(w));
     }
@@ -40,33 +39,36 @@ Sites::~Sites()
     }
 }
 
-std::vector<int> Sites::run(const std::function<int(Site &)> &job, int active)
+void Sites::start(const std::function<int(Site &)> &job, int active, std::function<void(std::vector<int>)> done)
 {
-    std::vector<int> statuses(m_workers.size(), 0);
+    m_job = job;
+    m_done = std::move(done);
+    m_statuses.assign(m_workers.size(), 0);
     const std::size_t working = active < 0 ? m_workers.size() : std::min(m_workers.size(), std::size_t(active));
-    std::size_t left = working;
-    QEventLoop wait;
+    m_left = working;
+    if (m_left == 0) {
+        // Nothing to wait for, but the end is still told from the event loop, as always.
+        QMetaObject::invokeMethod(&m_home, [this] { std::exchange(m_done, {})(m_statuses); }, Qt::QueuedConnection);
+        return;
+    }
     for (std::size_t i = 0; i < working; ++i) {
         Worker *worker = m_workers[i].get();
         QMetaObject::invokeMethod(
             worker->context,
-            [worker, &job, &wait, &statuses, &left, i] {
-                const int status = job(*worker->site);
-                // Told in the command's thread, which alone counts the sites that are done.
+            [this, worker, i] {
+                const int status = m_job(*worker->site);
+                // Told in the home thread, which alone counts the sites that are done.
                 QMetaObject::invokeMethod(
-                    &wait,
-                    [&, status, i] {
-                        statuses[i] = status;
-                        if (--left == 0)
-                            wait.quit();
+                    &m_home,
+                    [this, status, i] {
+                        m_statuses[i] = status;
+                        if (--m_left == 0)
+                            std::exchange(m_done, {})(m_statuses);
                     },
                     Qt::QueuedConnection);
             },
             Qt::QueuedConnection);
     }
-    if (left)
-        wait.exec();
-    return statuses;
 }
 
 void Sites::stop()
