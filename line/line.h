@@ -9,6 +9,7 @@
 #include "portmap.h"
 #include "records.h"
 #include "serialnumber.h"
+#include "store.h"
 #include "teller.h"
 
 #include <QList>
@@ -66,6 +67,8 @@ struct LineSettings {
     QString serialFile;
     quint64 serialStart = 1, serialStep = 1;
     QString speaker;  // put before the run's own failures ("voralith-cli: ")
+    // The counter and the record shared by several stations; null: the counter file alone.
+    LineStore *store = nullptr;
 };
 
 // What one site's chip of a round came to.

@@ -57,6 +57,8 @@ public:
     // wait for a pipe's reader (-1: none).
     QString openLog(const QString &path, int stopHandle = -1) { return m_log.open(path, stopHandle); }
     const QString &logPath() const { return m_logPath; }
+    // The run's name, as every record names it.
+    const QString &run() const { return m_run; }
     void setLogPath(const QString &shown) { m_logPath = shown; }
     // What opening the log found amiss but mended (a last line without its line end).
     const QString &logWarning() const { return m_log.warning(); }
