@@ -352,6 +352,16 @@ private slots:
         row("program, every byte value", {{}, QByteArray(10, 0), {"--yes", "program", "in.bin"}, "in.bin", every, {},
                                           0, exact("programmed and verified (AT89C52).\n" + sums256), exact(steps),
                                           programWire, chip(every)});
+        // Lock bits as the last step, right after the verify's last reply; never on a chip
+        // that failed.
+        row("program --lock 2",
+            {{}, {}, {"--yes", "--lock", "2", "program", "in.bin"}, "in.bin", every, {}, 0,
+             has("programmed, verified and locked with lock bits 1 to 2 (AT89C52).\n"), exact(steps + "Lock bits...\n"),
+             programWire + "11", chip(every)});
+        row("program --lock 3, a chip that does not erase",
+            {{"--wrong-byte", "20=00"}, {}, {"--yes", "--lock", "3", "program", "in.bin"}, "in.bin", every, {}, 1,
+             exact(""), has("Blank check: Device contains data at 20h (read 0h) after the erase"),
+             kId + "E" + wire(Blank, {}, 0x24), chip()});
         // What stops a command short of changing the chip.
                 row("program --no-erase on a chip with data",
             {{}, every, {"--yes", "--no-erase", "program", "in.bin"}, "in.bin", every, {}, 1, exact(""),
@@ -1054,6 +1064,101 @@ private slots:
                                   ": programmed 0, failed 0, empty sockets 2\n"),
                  qPrintable(run.out));
         QCOMPARE(run.out.count(a.path + ": Chip "), 2);
+    }
+
+    // A job refused before anything is sent, with its key and the reason.
+    void jobRefused_data()
+    {
+        QTest::addColumn<QByteArray>("job");
+        QTest::addColumn<QString>("told");
+        const QByteArray fine = "[job]\nimage=fw.bin\ncrc32=A3830348\nyes=true\n";
+        QTest::newRow("a CRC-32 that differs") << QByteArray("[job]\nimage=fw.bin\ncrc32=0F0E0D0C\nyes=true\n")
+                                               << "fw.bin has CRC-32 A3830348, the job expects 0F0E0D0C: nothing was "
+                                                  "programmed.";
+        QTest::newRow("an unknown key") << fine + "colour=red\n" << "key \"colour\": there is no such key";
+        QTest::newRow("a bad value") << fine + "chip=89c99\n"
+                                     << "key \"chip\": \"89c99\" is no value of it: it takes 89c51 or 89c52.";
+        QTest::newRow("a flag neither true nor false") << fine + "no-erase=yes\n"
+                                                       << "key \"no-erase\": \"yes\" is no value of it: it takes true "
+                                                          "or false.";
+        QTest::newRow("an image that does not exist") << QByteArray("[job]\nimage=none.bin\n")
+                                                      << "key \"image\": the image none.bin does not exist.";
+        QTest::newRow("no image") << QByteArray("[job]\nchip=89c52\n") << "names no image: a job needs the key image.";
+        QTest::newRow("no section [job]") << QByteArray("image=fw.bin\n") << "has no section [job].";
+    }
+    void jobRefused()
+    {
+        QFETCH(QByteArray, job);
+        QTemporaryDir dir;
+        QDir(dir.path()).mkdir("jobs");
+        writeFile(dir.filePath("jobs/fw.bin"), "ABC");
+        writeFile(dir.filePath("jobs/lot.job"), job);
+        BoardTool b({"--log", dir.filePath("wire")});
+        const Run run = cli(dir.path(), {"--json", "--port", b.path, "--job", "jobs/lot.job", "program"});
+        QCOMPARE(run.code, 2);
+        QFETCH(QString, told);
+        QVERIFY2(run.err.contains(told), qPrintable(run.err));
+        QVERIFY2(run.out.contains("\"event\":\"refused\""), qPrintable(run.out));
+        QCOMPARE(readAll(dir.filePath("wire")), QByteArray());
+    }
+
+    // A job's paths are its folder's, its board and options taken unless the command line
+    // gives its own, which the start names as overrides.
+    void job()
+    {
+        QTemporaryDir dir;
+        QDir(dir.path()).mkdir("jobs");
+        writeFile(dir.filePath("jobs/fw.bin"), "ABC");
+        BoardTool b({"--link", dir.filePath("jobs/board"), "--log", dir.filePath("wire")});
+        writeFile(dir.filePath("jobs/lot.job"), "[job]\nimage=fw.bin\ncrc32=A3830348\nchip=89c52\nport=board\n"
+                                                "serial=10:2\nserial-file=serial.txt\nserial-start=7\nlog=chips.log\n"
+                                                "yes=true\n");
+        const Run run = cli(dir.path(), {"--json", "--log", "other.log", "--job", "jobs/lot.job", "program"});
+        QVERIFY2(run.code == 0, qPrintable(run.err));
+        const QJsonObject start = QJsonDocument::fromJson(run.out.section('\n', 0, 0).toUtf8()).object();
+        QCOMPARE(start.value("job").toString(), "jobs/lot.job");
+        QCOMPARE(start.value("overrides").toVariant().toStringList(), QStringList{"log"});
+        QCOMPARE(start.value("sites").toVariant().toStringList(), QStringList{dir.filePath("jobs/board")});
+        QVERIFY2(run.err.contains("the command line overrides the job's log."), qPrintable(run.err));
+        QCOMPARE(readAll(dir.filePath("jobs/serial.txt")), "8\n");
+        QCOMPARE(readAll(dir.filePath("other.log")).count("\"event\":\"result\""), 1);
+        QVERIFY(!QFile::exists(dir.filePath("jobs/chips.log")));
+        QCOMPARE(readAll(dir.filePath("wire")),
+                 kId + "E" + wire(Blank, {}, 8192) + paddedWrite(withSerialAt("ABC", 0x10, QByteArray("\x00\x07", 2)), 3) +
+                     wire(Verify, withSerialAt("ABC", 0x10, QByteArray("\x00\x07", 2))));
+    }
+
+    // --count: a lot of N good chips over three sites, one failing: a round starts on no
+    // more sites than chips still wanted, and the run ends by itself at N.
+    void lot()
+    {
+        QTemporaryDir dir;
+        writeFile(dir.filePath("in.bin"), "ABC");
+        BoardTool a({"--log", dir.filePath("a")}), bad({"--silent-after", "0"}), c({"--log", dir.filePath("c")});
+        const Run run = cli(dir.path(), {"--json", "--yes", "--count", "3", "--port", a.path, "--port", bad.path, "--port",
+                                         c.path, "program", "in.bin"},
+                            "\n\n\n\n");
+        QCOMPARE(run.code, 3);
+        QList<int> toGo;
+        QJsonObject summary;
+        for (const QString &line : run.out.split('\n', Qt::SkipEmptyParts)) {
+            const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
+            if (o.value("event") == "round")
+                toGo << o.value("to_go").toInt();
+            if (o.value("event") == "summary")
+                summary = o;
+        }
+        QCOMPARE(toGo, (QList<int>{1, 0}));
+        QCOMPARE(summary.value("passed").toInt(), 3);
+        QCOMPARE(summary.value("failed").toInt(), 1);
+        QCOMPARE(summary.value("rounds").toInt(), 2);
+        QCOMPARE(summary.value("chips").toInt(), 4);
+        QCOMPARE(summary.value("to_go").toInt(), 0);
+        // The first site programmed twice, the third once: the second round wanted one chip.
+        const QByteArray once = kId + "E" + wire(Blank, {}, 8192) + wire(Write, "ABC") + wire(Verify, "ABC");
+        QCOMPARE(readAll(dir.filePath("a")), once + once);
+        QCOMPARE(readAll(dir.filePath("c")), once);
+        QVERIFY2(run.err.contains("The lot of 3 is done."), qPrintable(run.err));
     }
 
     // Serial numbers on three sites over two rounds: consecutive, each given once, in the
