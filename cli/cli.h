@@ -51,6 +51,14 @@ std::span<const Command> commands();
 // The help's "Commands:" section and what it says of FILE, made from the table.
 QString commandsHelp();
 
+// The help, with the program's own name in its first line and the exit statuses after it.
+QString helpText(const QCommandLineParser &p);
+// An argument that is not valid text here is refused (told on `t`): Usage, else Success.
+int undecodableArgument(int argc, char **argv, const QStringList &given, Terminal &t);
+// The command the arguments name, with its argument count and the options that are for
+// another command checked; nullptr once what is wrong is told.
+const Command *pickCommand(const QCommandLineParser &p, Terminal &t);
+
 class Cli {
 public:
     Cli(const QCommandLineParser &p, const Options &o, Terminal &t, Records &r, const JobRun *job = nullptr);

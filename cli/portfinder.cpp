@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // voralith-cli ports: the serial devices, the Com numbers that lead to each, whether the user
 // may open it and whether another program holds it; with --probe, the board on each.
+#include "boardsession.h"
 #include "cli.h"
 #include "deviceidentity.h"
-#include "identify.h"
 #include "portmap.h"
 #include "portscan.h"
-#include "wholechip.h"
+#include "wording.h"
 
 namespace {
 
@@ -18,26 +18,26 @@ bool leadsTo(const QString &name, const SerialDevice &d)
 
 // A held port is never probed: bytes sent to it reach the program that holds it too.
 // `id` gets what the board answered, when it was asked.
-QString probeBoard(const SerialDevice &d, IdentifyOutcome *id)
+QString probeBoard(const SerialDevice &d, Outcome *id)
 {
     if (!d.mayOpen)
         return QStringLiteral("not probed (you may not open it)");
     if (!d.heldBy.isEmpty())
         return QStringLiteral("not probed (held by another program)");
-    SerialLink link;
+    // A session as any command's: the port opened and the chip judged by the same rules.
+    BoardSession session(WorkFolder::defaultLocation());
+    SerialLink &link = session.link();
     link.setNaming(SerialLink::Naming::ByDevice);
     link.portMap().mapForThisRun(1, d.path);
     link.setPortNumber(1);
-    if (Status s = link.open(); !s)
+    if (Status s = session.open(); !s)
         return s.message().section(QLatin1Char('\n'), 0, 0);
-    BoardCommands commands(link);
-    *id = identifyDevice(commands);
-    QString why;
-    if (id->failure)
-        return id->failure->message;
-    if (checkChip(*id, nullptr, &why) == ChipCheck::Fine)
+    *id = session.identify();
+    if (id->kind == Outcome::LinkFailure)
+        return id->failure.message;
+    if (id->ok())
         return QString::fromLatin1(id->chip->signature) + QStringLiteral(", ") + QString::fromLatin1(id->chip->caption);
-    return why;
+    return wording::judgement(*id);
 }
 
 // The device, the Com numbers that lead to it, and whether it may be opened and is held.
@@ -67,7 +67,7 @@ QString deviceText(const SerialDevice &d, const QMap<int, QString> &coms, bool p
                     .arg(d.group);
     text += d.heldBy.isEmpty() ? QStringLiteral("\n  held: no") : QStringLiteral("\n  held: yes, by %1").arg(d.heldBy);
     if (probe) {
-        IdentifyOutcome id;
+        Outcome id;
         text += QStringLiteral("\n  board: ") + probeBoard(d, &id);
     }
     return text;
@@ -83,11 +83,11 @@ JsonLine deviceFields(const SerialDevice &d, bool probe)
         .add("may_open", d.mayOpen)
         .add("held_by", d.heldBy.isEmpty() ? QJsonValue() : QJsonValue(d.heldBy));
     if (probe) {
-        IdentifyOutcome id;
+        Outcome id;
         if (!d.device.isEmpty())
             probeBoard(d, &id);
-        const bool answered = !id.failure && id.reply.size() == 3;
-        fields.add("signature", answered ? QJsonValue(QString::fromLatin1(id.reply.toHex().toUpper())) : QJsonValue())
+        const bool answered = id.kind != Outcome::LinkFailure && id.signature.size() == 3;
+        fields.add("signature", answered ? QJsonValue(QString::fromLatin1(id.signature.toHex().toUpper())) : QJsonValue())
             .add("chip", answered && id.chip ? QJsonValue(QStringLiteral("AT") + QLatin1String(id.chip->name))
                                              : QJsonValue());
     }
