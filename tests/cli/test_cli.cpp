@@ -1006,8 +1006,10 @@ private slots:
         p.setWorkingDirectory(dir.path());
         p.start(QStringLiteral(VORALITH_CLI_PATH), {"--json", "--yes", "--port", a.path, "--port", b.path, "program", "in.bin"});
         QByteArray out;
-        while (out.count("\"step\":\"blank\"") < 2 && p.waitForReadyRead(10000))
-            out += p.readAllStandardOutput();
+        while (out.count("\"event\":\"step\",") - out.count(",\"step\":\"identify\"}") -
+                       out.count(",\"step\":\"erase\"}") < 2 &&
+               p.waitForReadyRead(10000))
+            out += p.readAllStandardOutput();  // both sites in their blank check
         ::kill(p.processId(), SIGTERM);
         QVERIFY(p.waitForFinished(10000));
         out += p.readAllStandardOutput();
