@@ -11,18 +11,43 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QPlainTextEdit>
+#include <algorithm>
+#include <memory>
 
 
-// The bar and the view as every long operation drives them.
-static Progress barProgress(Form1 &w)
-{
-    return Progress{[&w](double m) { w.ProgressBar1->setMaximumValue(m); },
-                    [&w](double v) { w.ProgressBar1->setCurrentValue(v); }};
-}
-
+// The bar as every long operation drives it, counting as the window always has: a blank
+// check its reads of four bytes from 1, a read its bytes from 1, a verify from 1 to the
+// image's length and 1, a write its bytes.
 static ProgressFor barFor(Form1 &w)
 {
-    return [&w](Step) { return barProgress(w); };
+    return [&w](Step step) {
+        // The maximum set again only when it changes: each setting draws the bar at once.
+        auto shownMaximum = std::make_shared<double>(-1);
+        return Progress{[&w, step, shownMaximum](qint64 done, qint64 total) {
+            double maximum = double(total), value = double(done);
+            switch (step) {
+            case Step::BlankCheck:
+                maximum = double(total / 4);
+                value = double(done / 4 + 1);
+                break;
+            case Step::Read:
+                value = double(std::max<qint64>(done, 1));
+                break;
+            case Step::Verify:
+                maximum = double(total + 1);
+                value = double(done + 1);
+                break;
+            default:
+                break;
+            }
+            if (maximum != *shownMaximum) {
+                *shownMaximum = maximum;
+                w.ProgressBar1->setMaximumValue(maximum);
+            }
+            w.ProgressBar1->setCurrentValue(value);
+            return true;
+        }};
+    };
 }
 
 // A failure that ends an operation is told, unless the window is closing.
@@ -140,7 +165,7 @@ void Form1::WriteData_Click()
     if (!Ready || FileName.isEmpty())
         return;
     const QString title = QStringLiteral("Write Data");
-    if (prompter().message(this, title, confirmationText(), Prompter::OkCancel, Prompter::Warning, Prompter::Cancel) !=
+    if (prompter().message(this, title, wording::confirmationText(), Prompter::OkCancel, Prompter::Warning, Prompter::Cancel) !=
         Prompter::Ok) {
         showStatusDisplay(false);
         return;
@@ -187,7 +212,7 @@ void Form1::ChipErase_Click()
         return;
     Busy busy(*this);
     const QString title = QStringLiteral("Erase Chip");
-    if (prompter().message(this, title, confirmationText(), Prompter::OkCancel, Prompter::Warning, Prompter::Cancel) !=
+    if (prompter().message(this, title, wording::confirmationText(), Prompter::OkCancel, Prompter::Warning, Prompter::Cancel) !=
         Prompter::Ok)
         return;
     tellOutcome(*this, title, m_session.erase(), Prompter::NoIcon);
@@ -202,7 +227,7 @@ void Form1::lockBitCommand(const QString &text, int times)
     Busy busy(*this);
     const QString Msg = text;
     const QString title = QStringLiteral("Program Lock Bit 1");
-    if (prompter().message(this, title, confirmationText(Msg), Prompter::OkCancel, Prompter::Warning,
+    if (prompter().message(this, title, wording::confirmationText(Msg), Prompter::OkCancel, Prompter::Warning,
                            Prompter::Cancel) != Prompter::Ok)
         return;
     tellOutcome(*this, title, m_session.lock(times), Prompter::NoIcon);
@@ -210,22 +235,22 @@ void Form1::lockBitCommand(const QString &text, int times)
 
 void Form1::mnuLockBit1_Click()
 {
-    lockBitCommand(lockBitsExplanation(1));
+    lockBitCommand(wording::lockBitsExplanation(1));
 }
 
 void Form1::mnuLockBit2_Click()
 {
-    lockBitCommand(lockBitsExplanation(2));
+    lockBitCommand(wording::lockBitsExplanation(2));
 }
 
 void Form1::mnuLockBit3_Click()
 {
-    lockBitCommand(lockBitsExplanation(3));
+    lockBitCommand(wording::lockBitsExplanation(3));
 }
 
 // All three lock bits: one confirmation with the strongest text, then as if the three
 // items had been chosen one after another.
 void Form1::mnuAllLockBits_Click()
 {
-    lockBitCommand(lockBitsExplanation(3), 3);
+    lockBitCommand(wording::lockBitsExplanation(3), 3);
 }

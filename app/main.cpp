@@ -5,6 +5,7 @@
 #include "portmap.h"
 #include "version.h"
 #include "windowstyle.h"
+#include "wording.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -50,7 +51,7 @@ int main(int argc, char *argv[])
     for (const QString &m : parser.values(com)) {
         const PortRequest r = parsePortOption(PortOption::WindowCom, m);
         if (r.refused()) {
-            std::fprintf(stderr, "%s\n", qPrintable(r.refusal));
+            std::fprintf(stderr, "%s\n", qPrintable(wording::portRefusal(r)));
             return 2;
         }
         deps.portsForThisRun.append({r.number, r.device});

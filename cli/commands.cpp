@@ -27,7 +27,7 @@ const Command kCommands[] = {
      [](Cli &c, const QString &a) { return c.read(a); }, true},
     {"write", "FILE", "write FILE into the chip (it is not erased first)",
      [](Cli &c, const QString &a) { return c.write(a); }, true,
-     {"serial", "serial-file", "serial-start", "serial-step"}},
+     {"serial", "serial-file", "serial-start", "serial-step", "serial-counter"}},
     {"verify", "FILE", "compare the chip with FILE", [](Cli &c, const QString &a) { return c.verify(a); }, true},
     {"erase", nullptr, "erase the chip", [](Cli &c, const QString &) { return c.erase(); }, true},
     {"lock", "1|2|3", "program lock bits 1 to N", [](Cli &c, const QString &a) { return c.lock(a); }, true},
@@ -332,7 +332,7 @@ bool Cli::confirm(const QString &title, const QString &explanation)
         m_t.failure(QStringLiteral("Nothing was changed: --json asks no question. Give --yes to go on."));
         return false;
     }
-    if (m_t.ask(title + QStringLiteral(": ") + confirmationText(explanation)))
+    if (m_t.ask(title + QStringLiteral(": ") + wording::confirmationText(explanation)))
         return true;
     m_t.failure(QStringLiteral("Nothing was changed. Give --yes to go on without the question."));
     return false;
@@ -393,7 +393,7 @@ int Cli::lock(const QString &text)
         m_t.failure(QStringLiteral("lock takes 1, 2 or 3, not \"%1\".").arg(text));
         return Usage;
     }
-    if (!confirm(QStringLiteral("Program lock bits 1 to %1").arg(bits), lockBitsExplanation(bits)))
+    if (!confirm(QStringLiteral("Program lock bits 1 to %1").arg(bits), wording::lockBitsExplanation(bits)))
         return Usage;
     return onSites([bits](Site &s) { return s.lock(bits); });
 }

@@ -37,7 +37,6 @@ struct Terminal::SiteLine {
 
 struct Terminal::Bar {
     QByteArray name;
-    double maximum = 1;
     int shown = -1;  // percent drawn last
     bool open = true;
 };
@@ -239,20 +238,20 @@ Progress Terminal::step(const QString &name, int site)
     bar->name = name.toLocal8Bit().leftJustified(12);
     m_bar = bar;
     put(stderr, "\r" + bar->name);
-    return Progress{[bar](double m) { bar->maximum = m; },
-                    [this, bar](double v) {
+    return Progress{[this, bar](qint64 done, qint64 total) {
                         const std::lock_guard hold(m_lock);
                         if (!bar->open)
-                            return;
-                        const double frac = bar->maximum > 0 ? std::clamp(v / bar->maximum, 0.0, 1.0) : 1.0;
+                            return true;
+                        const double frac = total > 0 ? std::clamp(double(done) / double(total), 0.0, 1.0) : 1.0;
                         const int pct = int(frac * 100);
                         if (pct == bar->shown)
-                            return;
+                            return true;
                         bar->shown = pct;
                         const int filled = int(frac * barWidth);
                         put(stderr, "\r" + bar->name + " [" + QByteArray(filled, '#') +
                                         QByteArray(barWidth - filled, ' ') + "] " +
                                         QByteArray::number(pct).rightJustified(3) + '%');
+                        return true;
                     }};
 }
 
@@ -263,18 +262,17 @@ Progress Terminal::siteStep(const QString &name, int site)
     line = SiteLine();
     line.step = name.toLocal8Bit().leftJustified(12);
     drawSiteLines();
-    auto maximum = std::make_shared<double>(1);
-    return Progress{[maximum](double m) { *maximum = m; },
-                    [this, maximum, site](double v) {
-                        const std::lock_guard hold(m_lock);
-                        SiteLine &l = m_siteLines[std::size_t(site)];
-                        const double frac = *maximum > 0 ? std::clamp(v / *maximum, 0.0, 1.0) : 1.0;
-                        const int pct = int(frac * 100);
-                        if (pct == l.shown || !l.end.isEmpty() || m_linesDrawn == 0)
-                            return;
-                        l.shown = pct;
-                        drawSiteLines();
-                    }};
+    return Progress{[this, site](qint64 done, qint64 total) {
+        const std::lock_guard hold(m_lock);
+        SiteLine &l = m_siteLines[std::size_t(site)];
+        const double frac = total > 0 ? std::clamp(double(done) / double(total), 0.0, 1.0) : 1.0;
+        const int pct = int(frac * 100);
+        if (pct == l.shown || !l.end.isEmpty() || m_linesDrawn == 0)
+            return true;
+        l.shown = pct;
+        drawSiteLines();
+        return true;
+    }};
 }
 
 bool Terminal::ask(const QString &question)

@@ -4,6 +4,8 @@
 // pipe or a terminal takes the lines as they come.
 #pragma once
 
+#include "result.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QString>
@@ -20,7 +22,7 @@ public:
     // Opens `path` for appending, made with the user's umask when missing; empty when it
     // opened, else why not. A named pipe that no program reads is refused at once; a wait
     // for its reader ends once `stopHandle` is ready to read (-1: none).
-    QString open(const QString &path, int stopHandle = -1);
+    Status open(const QString &path, int stopHandle = -1);
     bool isOpen() const;
     // After open: what the user is to be told of the log, or nothing ("the log chips.log
     // does not end with a line end ...").
@@ -28,9 +30,11 @@ public:
     // One line, in one write: a file's line whole or not at all, and synced to the disk; a
     // pipe's waits for its reader, but not past a stop. Empty when it is there, else why not.
     // From any thread.
-    QString append(const QByteArray &line);
+    Status append(const QByteArray &line);
 
 private:
+    // Empty when done, else why not: the system's part of each.
+    QString opened(const QString &path, int stopHandle);
     void close();
     QString appendToFile(const QByteArray &line);
     QString appendToStream(const QByteArray &line);

@@ -63,7 +63,7 @@ void AppendLog::close()
     m_fd = -1;
 }
 
-QString AppendLog::open(const QString &path, int stopHandle)
+QString AppendLog::opened(const QString &path, int stopHandle)
 {
     m_stopHandle = stopHandle;
     close();
@@ -90,24 +90,6 @@ QString AppendLog::open(const QString &path, int stopHandle)
                         .arg(path);
     }
     return {};
-}
-
-QString AppendLog::append(const QByteArray &line)
-{
-    if (m_fd < 0)
-        return systemError(EBADF);
-    if (!m_file)
-        return appendToStream(line);
-    if (!m_lineEndOwed)
-        return appendToFile(line);
-    // Every other line waits for the first, which ends the cut-short line.
-    const std::lock_guard hold(m_firstLine);
-    if (!m_lineEndOwed)
-        return appendToFile(line);
-    const QString why = appendToFile('\n' + line);
-    if (why.isEmpty())
-        m_lineEndOwed = false;
-    return why;
 }
 
 QString AppendLog::appendToFile(const QByteArray &line)

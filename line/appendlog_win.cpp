@@ -75,7 +75,7 @@ void AppendLog::close()
     m_handle = nullptr;
 }
 
-QString AppendLog::open(const QString &path, int stopHandle)
+QString AppendLog::opened(const QString &path, int stopHandle)
 {
     m_stopHandle = stopHandle;  // the writes here do not wait on a reader
     close();
@@ -96,24 +96,6 @@ QString AppendLog::open(const QString &path, int stopHandle)
                         .arg(path);
     }
     return {};
-}
-
-QString AppendLog::append(const QByteArray &line)
-{
-    if (!m_handle)
-        return systemError(ERROR_INVALID_HANDLE);
-    if (!m_file)
-        return appendToStream(line);
-    if (!m_lineEndOwed)
-        return appendToFile(line);
-    // Every other line waits for the first, which ends the cut-short line.
-    const std::lock_guard hold(m_firstLine);
-    if (!m_lineEndOwed)
-        return appendToFile(line);
-    const QString why = appendToFile('\n' + line);
-    if (why.isEmpty())
-        m_lineEndOwed = false;
-    return why;
 }
 
 QString AppendLog::appendToFile(const QByteArray &line)

@@ -8,6 +8,7 @@
 #include "site.h"
 #include "sites.h"
 #include "wholechip.h"
+#include "wording.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -44,7 +45,7 @@ Result<QList<SitePort>> sitePorts(const QStringList &given, const QString &com, 
     if (!com.isEmpty()) {
         const PortRequest request = parsePortOption(comKind, com);
         if (request.refused())
-            return Failure{request.refusal};
+            return Failure{wording::portRefusal(request)};
         base.number = request.number;
         if (!request.device.isEmpty())
             base.mapped.append({request.number, request.device});
@@ -56,7 +57,7 @@ Result<QList<SitePort>> sitePorts(const QStringList &given, const QString &com, 
         if (!given.isEmpty()) {
             const PortRequest request = parsePortOption(portKind, text);
             if (request.refused())
-                return Failure{request.refusal};
+                return Failure{wording::portRefusal(request)};
             if (request.number)
                 port.number = request.number;
             if (!request.device.isEmpty()) {
@@ -148,7 +149,7 @@ Status Line::checkSerial(const Image &image)
     const SerialPlace &place = *m_settings.serial;
     const int room = m_settings.wanted ? m_settings.wanted->size : maxImageSize;
     if (place.end() > room) {
-        return Failure{place.beyond(room, m_settings.wanted ? QStringLiteral("the ") + chipName(*m_settings.wanted)
+        return Failure{place.beyond(room, m_settings.wanted ? QStringLiteral("the ") + wording::chipName(*m_settings.wanted)
                                                             : tr("the largest chip"))};
     }
     if (const int at = dataAt(image.bytes, place); at >= 0) {

@@ -106,8 +106,8 @@ void Site::put(JsonLine line, const QString &result)
         if (m_serial && !m_chipImage.isEmpty())
             image = imageObject(m_line.imagePath(), m_chipImage);
     }
-    if (const QString why = m_line.records().result(line, m_index, m_round, result, image); !why.isEmpty())
-        m_line.logFailed(why);
+    if (Status s = m_line.records().result(line, m_index, m_round, result, image); !s)
+        m_line.logFailed(s.failure().message);
 }
 
 void Site::record(const Outcome &o, int status, const JsonLine &extra)

@@ -129,33 +129,24 @@ void Records::step(const QString &site, int index, int round, Step step)
     put(begin("step").add("site", site).add("round", round).add("step", jsonStep(step)), LineEvent::Step, index, round);
 }
 
-Progress Records::progress(const QString &site, int index, int round, Step step, const Progress &inner,
-                           ByteUnits units)
+Progress Records::progress(const QString &site, int index, int round, Step step, const Progress &inner)
 {
-    struct State {
-        double total = 0;
-        QElapsedTimer last;
-    };
-    auto state = std::make_shared<State>();
-    return Progress{[inner, state](double m) {
-                        state->total = m;
-                        inner.maximum(m);
-                    },
-                    [this, inner, state, site, index, round, step, units](double v) {
-                        inner.value(v);
-                        // The step's own state, in its site's thread: the lock only for a line.
-                        if (state->last.isValid() && state->last.elapsed() < 100)
-                            return;
-                        state->last.start();
-                        const std::lock_guard hold(m_lock);
-                        put(begin("progress").add("site", site).add("round", round).add("step", jsonStep(step))
-                                 .add("done", qint64(std::max(0.0, v - units.from) * units.per))
-                                 .add("total", qint64((state->total - units.totalFrom) * units.per)),
-                            LineEvent::Progress, index, round);
-                    }};
+    auto last = std::make_shared<QElapsedTimer>();
+    return Progress{[this, inner, last, site, index, round, step](qint64 done, qint64 total) {
+        const bool goOn = inner(done, total);
+        // The step's own state, in its site's thread: the lock only for a line.
+        if (last->isValid() && last->elapsed() < 100)
+            return goOn;
+        last->start();
+        const std::lock_guard hold(m_lock);
+        put(begin("progress").add("site", site).add("round", round).add("step", jsonStep(step))
+                 .add("done", done).add("total", total),
+            LineEvent::Progress, index, round);
+        return goOn;
+    }};
 }
 
-QString Records::result(const JsonLine &result, int index, int round, const QString &outcome, const JsonLine &image)
+Status Records::result(const JsonLine &result, int index, int round, const QString &outcome, const JsonLine &image)
 {
     JsonLine record;
     {
@@ -188,12 +179,12 @@ QString Records::serial(const QString &site, int index, int round, quint64 numbe
         line = begin("serial").add("site", site).add("round", round).number("serial", number).add("run", m_run);
         put(line, LineEvent::Serial, index, round);
     }
-    return m_log.isOpen() ? appendToLog(line) : QString();
+    return m_log.isOpen() ? appendToLog(line) : Status();
 }
 
 // Outside the lock: a line's one write on a file opened for appending lands whole beside
 // another site's, and one site's wait for the disk holds up no other site's output.
-QString Records::appendToLog(const JsonLine &line)
+Status Records::appendToLog(const JsonLine &line)
 {
     return m_log.append(line.text() + '\n');
 }

@@ -69,16 +69,15 @@ public:
                const JsonLine &extra = {});
     // Site `index`, named `site`: a step begins.
     void step(const QString &site, int index, int round, Step step);
-    // `inner` (a bar) with progress events in bytes beside it, at most ten a second.
-    Progress progress(const QString &site, int index, int round, Step step, const Progress &inner,
-                      ByteUnits units = {});
+    // `inner` (a bar) with progress events beside it, at most ten a second.
+    Progress progress(const QString &site, int index, int round, Step step, const Progress &inner);
     // A chip's result in `round` (`outcome` decides the count); kept in the log too, with
     // `image`, when given, the sums of what went into the chip (not the command's image).
-    // Empty when the log has it, else why not.
-    QString result(const JsonLine &result, int index, int round, const QString &outcome, const JsonLine &image = {});
+    // Fails when the log could not keep it.
+    Status result(const JsonLine &result, int index, int round, const QString &outcome, const JsonLine &image = {});
     // A serial number taken for the chip in `site`'s socket, told and kept in the log before
-    // that chip is written. Empty when the log has it, else why not.
-    QString serial(const QString &site, int index, int round, quint64 number);
+    // that chip is written. Fails when the log could not keep it.
+    Status serial(const QString &site, int index, int round, quint64 number);
     // Why a command was refused before it reached a board.
     void refused(const QString &message, int status);
     void summary(int status);

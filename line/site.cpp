@@ -36,7 +36,7 @@ Status Site::serialFits(const ChipInfo &chip) const
     const SerialPlace &place = *m_line.settings().serial;
     if (place.end() <= chip.size)
         return {};
-    return Failure{place.beyond(chip.size, QStringLiteral("the %1 in the socket").arg(chipName(chip))) +
+    return Failure{place.beyond(chip.size, QStringLiteral("the %1 in the socket").arg(wording::chipName(chip))) +
                    QStringLiteral(" Nothing was written.")};
 }
 
@@ -67,20 +67,11 @@ void Site::tellSerial(bool passed, const Image &image)
                     m_index);
 }
 
-ProgressFor Site::steps(double maximum)
+ProgressFor Site::steps()
 {
-    return [this, maximum](Step step) {
+    return [this](Step step) {
         stepStarts(step);
-        // The status display counts as the window's does: a blank check its reads of four
-        // bytes from 1, a verify from 1 to the image's length and 1; JSON counts bytes.
-        const ByteUnits units = step == Step::BlankCheck ? ByteUnits{4, 1, 0}
-                                : step == Step::Verify   ? ByteUnits{1, 1, 1}
-                                                         : ByteUnits{};
-        const Progress bar =
-            m_line.records().progress(m_name, m_index, m_round, step, m_t.step(stepName(step), m_index), units);
-        if (maximum > 0)
-            bar.maximum(maximum);
-        return bar;
+        return m_line.records().progress(m_name, m_index, m_round, step, m_t.step(stepName(step), m_index));
     };
 }
 
@@ -209,7 +200,7 @@ int Site::write(const Image &image)
     }
     const int paddedFrom = bytes.size() > image.bytes.size() ? int(image.bytes.size()) : -1;
     const int status = report(m_session.write(
-        bytes, steps(bytes.size()), [this](const Mismatch &m) { m_t.failure(wording::wrongByte(m), m_index); },
+        bytes, steps(), [this](const Mismatch &m) { m_t.failure(wording::wrongByte(m), m_index); },
         paddedFrom));
     tellSerial(status == Success, image);
     return status;
@@ -219,7 +210,7 @@ int Site::verify(const Image &image)
 {
     if (int e = identifyFor(image); e != Success)
         return e;
-    const int status = report(m_session.verify(image.bytes, steps(image.bytes.size() + 1)));
+    const int status = report(m_session.verify(image.bytes, steps()));
     if (status == Success)
         printSums(image.path, image.bytes);
     return status;

@@ -41,9 +41,8 @@ public:
 
 private:
     bool stopped() const { return m_link.stopRequested() || m_line.stopped(); }
-    // Each step shown by its name as it starts; `maximum`, when given, is its bar's end.
-    // With --json each step's start and progress are told too.
-    ProgressFor steps(double maximum = 0);
+    // Each step shown by its name as it starts, its start and progress told as events.
+    ProgressFor steps();
     void stepStarts(Step step);
     int openAndIdentify();
     // Write and verify: the chip identified, and `image` fits it.

@@ -122,11 +122,11 @@ PortRequest portRequest(const QString &text)
 {
     if (const int n = comNumber(text); n >= 0) {
         if (n < 1 || n > 255)
-            return {0, {}, QStringLiteral("--port ComN takes N from 1 to 255, not \"%1\".").arg(text)};
+            return {0, {}, PortRequest::ComOutOfRange, text};
         return {n};
     }
     if (text.isEmpty())
-        return {0, {}, QStringLiteral("--port needs a device or ComN; the name given is empty.")};
+        return {0, {}, PortRequest::EmptyName, text};
     const QFileInfo fi(text);
     const bool path = text.contains(QLatin1Char('/')) || fi.exists() || fi.isSymLink();
     return {0, path ? fi.absoluteFilePath() : text};
@@ -142,11 +142,11 @@ PortRequest parsePortOption(PortOption option, const QString &text)
     if (parsePortMapping(text, &r.number, &r.device))
         return r;
     if (option == PortOption::WindowCom)
-        return {0, {}, QStringLiteral("voralith: --com takes N=DEVICE (N from 1 to 255), not \"%1\"").arg(text)};
+        return {0, {}, PortRequest::NoMapping, text};
     // A bare number as QString::toInt reads one: a sign and spaces around it are taken.
     bool ok = false;
     const int n = text.toInt(&ok);
     if (!ok || n < 1 || n > 255)
-        return {0, {}, QStringLiteral("--com takes a port number from 1 to 255, or N=DEVICE, not \"%1\".").arg(text)};
+        return {0, {}, PortRequest::NoPortNumber, text};
     return {n};
 }

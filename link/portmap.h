@@ -38,13 +38,21 @@ bool parsePortMapping(const QString &text, int *number, QString *device);
 enum class PortOption { CliPort, CliCom, WindowCom };
 
 // What such an option asks for: the port number to use (0: the one otherwise in use), the
-// device to map to that port for this run (empty: none), or else why it is refused, in the
-// words its program shows.
+// device to map to that port for this run (empty: none), or else why it is refused (the
+// words for it are the session's: wording::portRefusal).
 struct PortRequest {
+    enum Refusal {
+        None,
+        ComOutOfRange,  // --port ComN with N beyond 1 to 255
+        EmptyName,      // --port ""
+        NoMapping,      // the window's --com: not N=DEVICE
+        NoPortNumber,   // voralith-cli's --com: neither a port number nor N=DEVICE
+    };
     int number = 0;
     QString device;
-    QString refusal;
-    bool refused() const { return !refusal.isEmpty(); }
+    Refusal refusal = None;
+    QString given;  // the text refused
+    bool refused() const { return refusal != None; }
 };
 // A device given by --port is a path from the current folder, made absolute, unless it is a
 // bare name that is no file here ("ttyUSB0"): that is left to the serial port, which looks

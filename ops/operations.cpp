@@ -60,6 +60,14 @@ QString consequenceOf(const char *operation, const Failure &why)
     return QObject::tr("The check gives no verdict: run it again.");
 }
 
+Failure fail(BoardCommands &board, const char *operation, int address, const Failure &why);
+
+// A stop the progress sink asked for, told as one asked of the link.
+Failure stopped(BoardCommands &board, const char *operation, int address)
+{
+    return fail(board, operation, address, Failure{board.link().stopReason(), Failure::Stopped});
+}
+
 Failure fail(BoardCommands &board, const char *operation, int address, const Failure &why)
 {
     Failure f = operationFailure(QObject::tr(operation), address, why, board.link().portName(),
@@ -75,9 +83,9 @@ Result<bool> blankCheck(BoardCommands &board, int chipSize, const Progress &prog
     if (Status s = board.resetAddress(); !s)
         return fail(board, "Blank check", 0, s.failure());
     const int groups = chipSize / 4;
-    progress.maximum(groups);
     for (int g = 1; g <= groups; ++g) {
-        progress.value(g);
+        if (!progress((g - 1) * 4, groups * 4))
+            return stopped(board, "Blank check", (g - 1) * 4);
         auto reply = board.readFour();
         if (!reply)
             return fail(board, "Blank check", (g - 1) * 4, reply.failure());
@@ -105,8 +113,8 @@ Result<QByteArray> readDevice(BoardCommands &board, int chipSize, const Progress
 {
     if (Status s = board.resetAddress(); !s)
         return fail(board, "Read", 0, s.failure());
-    progress.maximum(chipSize);
-    progress.value(1);
+    if (!progress(0, chipSize))
+        return stopped(board, "Read", 0);
     QByteArray data;
     data.reserve(chipSize);
     for (int i = 1; i <= chipSize; ++i) {
@@ -114,7 +122,8 @@ Result<QByteArray> readDevice(BoardCommands &board, int chipSize, const Progress
         if (!reply)
             return fail(board, "Read", i - 1, reply.failure());
         data.append(char(BoardCommands::firstByte(reply.value())));
-        progress.value(i);
+        if (!progress(i, chipSize))
+            return stopped(board, "Read", i);
     }
     if (chipSize > 0) {
         if (Status q = board.expectQuiet(); !q)
@@ -128,8 +137,8 @@ Result<std::optional<Difference>> verifyDevice(BoardCommands &board, const QByte
 {
     if (Status s = board.resetAddress(); !s)
         return fail(board, "Verify", 0, s.failure());
-    double value = 1;
-    progress.value(value);
+    if (!progress(0, image.size()))
+        return stopped(board, "Verify", 0);
     for (int a = 0; a < image.size(); ++a) {
         auto reply = board.readNext();
         if (!reply)
@@ -140,7 +149,8 @@ Result<std::optional<Difference>> verifyDevice(BoardCommands &board, const QByte
                 return fail(board, "Verify", a, q.failure());
             return std::optional<Difference>(Difference{a, expected, BoardCommands::firstByte(reply.value())});
         }
-        progress.value(++value);
+        if (!progress(a + 1, image.size()))
+            return stopped(board, "Verify", a + 1);
     }
     if (!image.isEmpty()) {
         if (Status q = board.expectQuiet(); !q)
@@ -168,7 +178,8 @@ Result<WriteOutcome> writeDevice(BoardCommands &board, const QByteArray &image, 
                 if (auto reply = board.stepPast(step); !reply)
                     return fail(board, "Write", a, reply.failure());
                 a += step;
-                progress.value(a);
+                if (!progress(a, image.size()))
+                    return stopped(board, "Write", a);
             }
             if (a == n)
                 break;
@@ -187,7 +198,8 @@ Result<WriteOutcome> writeDevice(BoardCommands &board, const QByteArray &image, 
         if (Status s = board.nextAddress(); !s)
             return fail(board, "Write", a, s.failure());
         ++out.written;
-        progress.value(a + 1);
+        if (!progress(a + 1, image.size()))
+            return stopped(board, "Write", a + 1);
     }
     if (n > 0) {
         if (Status q = board.expectQuiet(); !q)

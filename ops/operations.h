@@ -11,11 +11,13 @@
 #include <optional>
 
 // Progress of an operation; either function may be empty.
+// How far an operation has come, in its own units, bytes: `done` of `total`, told before its
+// first byte and as it goes. A sink that answers false stops the operation there, as a stop
+// asked of the link does. Each front end shows it its own way (the window's bar counts as
+// it always has).
 struct Progress {
-    std::function<void(double)> setMaximum;
-    std::function<void(double)> setValue;
-    void maximum(double m) const { if (setMaximum) setMaximum(m); }
-    void value(double v) const { if (setValue) setValue(v); }
+    std::function<bool(qint64 done, qint64 total)> update;
+    bool operator()(qint64 done, qint64 total) const { return !update || update(done, total); }
 };
 
 // "<Operation> stopped at address 1A2h: <why>." with a hint on what to check.

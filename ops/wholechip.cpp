@@ -26,59 +26,15 @@ Status sendCommand(BoardCommands &board, const QString &operation, const std::fu
 
 }  // namespace
 
-QString chipName(const ChipInfo &chip)
+ChipCheck checkChip(const IdentifyOutcome &id, const ChipInfo *wanted)
 {
-    return QStringLiteral("AT") + QString::fromLatin1(chip.name).toUpper();
-}
-
-ChipCheck checkChip(const IdentifyOutcome &id, const ChipInfo *wanted, QString *why)
-{
-    if (socketEmpty(id.reply)) {
-        // A short reply is told in hex: its raw bytes would be control characters.
-        *why = id.reply.isEmpty()
-                   ? QObject::tr("No chip in the socket, or no board on the port (no reply to the signature read)")
-               : id.reply.size() < 3
-                   ? QObject::tr("No chip in the socket, or no board on the port (%1 of the 3 signature bytes came: %2)")
-                         .arg(id.reply.size())
-                         .arg(QString::fromLatin1(id.reply.toHex(' ').toUpper()))
-                   : QObject::tr("No chip in the socket (signature %1)").arg(id.signature);
+    if (socketEmpty(id.reply))
         return ChipCheck::NoChip;
-    }
-    if (!id.chip) {
-        *why = QObject::tr("Device not present or defective (signature %1)").arg(id.signature);
+    if (!id.chip)
         return ChipCheck::UnknownChip;
-    }
-    if (wanted && wanted != id.chip) {
-        *why = QObject::tr("The chip is an %1 (signature %2), not the %3 asked for")
-                   .arg(chipName(*id.chip), id.signature, chipName(*wanted));
+    if (wanted && wanted != id.chip)
         return ChipCheck::OtherChip;
-    }
-    why->clear();
     return ChipCheck::Fine;
-}
-
-namespace {
-const QString kParagraph = QStringLiteral("\r\n\r\n");
-}
-
-QString confirmationText(const QString &explanation)
-{
-    const QString question = QStringLiteral("Are you sure ?");
-    return explanation.isEmpty() ? question : explanation + kParagraph + question;
-}
-
-QString lockBitsExplanation(int bit)
-{
-    const QString protection =
-        QStringLiteral("* MOVC instructions executed from external program memory are disabled") +
-        QStringLiteral(" from fetching code bytes from internal memory, /EA is sampled and") +
-        QStringLiteral(" latched on reset, and further programming of the Flash memory is disabled.");
-    if (bit <= 1)
-        return protection;
-    if (bit == 2)
-        return protection + kParagraph + QStringLiteral("* Verify is also disabled.");
-    return protection + kParagraph + QStringLiteral("* Verify is disabled.") + kParagraph +
-           QStringLiteral("* External execution is disabled.");
 }
 
 Status eraseDevice(BoardCommands &board)

@@ -10,12 +10,6 @@
 #include <QString>
 #include <functional>
 
-// The confirmation of a command that changes the chip: "Are you sure ?", after the
-// explanation when there is one, paragraphs separated by a blank line (CR LF CR LF).
-QString confirmationText(const QString &explanation = {});
-// What programming lock bits 1 to `bit` (1 to 3) does, as the confirmation explains it.
-QString lockBitsExplanation(int bit);
-
 // Chip erase: "E", nothing before it. The board sends nothing back, so the command
 // counts as given once it has left for the line; a port that is not open, refuses the
 // byte or is lost before it has left is told.
@@ -32,8 +26,6 @@ bool socketEmpty(const QByteArray &signatureReply);
 bool boardSaysEmpty(const QByteArray &signatureReply);
 
 // Whether the identified socket can be worked on: a chip of the table, and the one asked
-// for when `wanted` names one. Otherwise `why` says what was found.
+// for when `wanted` names one (the words for what was found are the session's).
 enum class ChipCheck { Fine, NoChip, UnknownChip, OtherChip };
-ChipCheck checkChip(const IdentifyOutcome &id, const ChipInfo *wanted, QString *why);
-// "AT89C52"
-QString chipName(const ChipInfo &chip);
+ChipCheck checkChip(const IdentifyOutcome &id, const ChipInfo *wanted);

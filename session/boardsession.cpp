@@ -88,8 +88,7 @@ void BoardSession::judge(Outcome &out, const IdentifyOutcome &id, const ChipInfo
     out.signature = id.reply;
     out.chip = id.chip;
     out.wanted = wanted;
-    QString why;
-    switch (checkChip(id, wanted, &why)) {
+    switch (checkChip(id, wanted)) {
     case ChipCheck::NoChip:
         out.kind = Outcome::NoChip;
         break;

@@ -87,7 +87,7 @@ QString temporaryFor(const QString &path)
     return path + QStringLiteral(".tmp");
 }
 
-QString removeTemporary(const QString &path)
+Status removeTemporary(const QString &path)
 {
     const QByteArray temporary = QFile::encodeName(temporaryFor(path));
     if (::unlink(temporary.constData()) == 0 || errno == ENOENT)
@@ -95,26 +95,28 @@ QString removeTemporary(const QString &path)
     const int error = errno;
     struct stat st {};
     if (::lstat(temporary.constData(), &st) == 0 && S_ISDIR(st.st_mode))
-        return tr("the name of its temporary file, %1, is taken by a folder").arg(temporaryFor(path));
-    return tr("its temporary file %1 cannot be removed: %2").arg(temporaryFor(path), systemError(error));
+        return Failure{tr("the name of its temporary file, %1, is taken by a folder").arg(temporaryFor(path))};
+    return Failure{tr("its temporary file %1 cannot be removed: %2").arg(temporaryFor(path), systemError(error))};
 }
 
-QString writeRefusal(const QString &path)
+Status mayWrite(const QString &path)
 {
     struct stat st {};
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return {};
     const QString mode = QString::number(st.st_mode & 07777, 8);
     if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
-        return tr("it is read-only (mode %1)").arg(mode);
+        return Failure{tr("it is read-only (mode %1)").arg(mode)};
     if (::geteuid() == 0)
         return {};
     // The class the user falls in decides, as the kernel's own check does.
     const mode_t mine = ::geteuid() == st.st_uid ? S_IWUSR : inGroup(st.st_gid) ? S_IWGRP : S_IWOTH;
-    return st.st_mode & mine ? QString() : tr("it is read-only for this user (mode %1)").arg(mode);
+    if (st.st_mode & mine)
+        return {};
+    return Failure{tr("it is read-only for this user (mode %1)").arg(mode)};
 }
 
-QString replace(const QString &path, const QByteArray &data)
+Status replace(const QString &path, const QByteArray &data)
 {
     const QByteArray target = QFile::encodeName(path);
     const QByteArray temporary = QFile::encodeName(temporaryFor(path));
@@ -128,7 +130,7 @@ QString replace(const QString &path, const QByteArray &data)
         fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     while (fd < 0 && errno == EINTR);
     if (fd < 0)
-        return systemError(errno);
+        return Failure{systemError(errno)};
     ssize_t written;
     do
         written = ::write(fd, data.constData(), size_t(data.size()));
@@ -149,20 +151,22 @@ QString replace(const QString &path, const QByteArray &data)
         error = errno;
     if (error) {
         ::unlink(temporary.constData());
-        return systemError(error);
+        return Failure{systemError(error)};
     }
     if (::rename(temporary.constData(), target.constData()) != 0) {
         const int renameError = errno;
         ::unlink(temporary.constData());
-        return systemError(renameError);
+        return Failure{systemError(renameError)};
     }
     // The rename is on the disk only once the folder is.
     const int folder = ::open(folderOf(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder < 0)
-        return systemError(errno);
+        return Failure{systemError(errno)};
     const int synced = ::fsync(folder) == 0 ? 0 : errno;
     ::close(folder);
-    return synced ? systemError(synced) : QString();
+    if (synced)
+        return Failure{systemError(synced)};
+    return {};
 }
 
 FolderLock::FolderLock(const QString &path)

@@ -62,7 +62,7 @@ QString temporaryFor(const QString &path)
     return path + QStringLiteral(".tmp");
 }
 
-QString removeTemporary(const QString &path)
+Status removeTemporary(const QString &path)
 {
     const QString temporary = temporaryFor(path);
     if (DeleteFileW(native(temporary).c_str()))
@@ -72,19 +72,19 @@ QString removeTemporary(const QString &path)
         return {};
     const DWORD attributes = GetFileAttributesW(native(temporary).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return tr("the name of its temporary file, %1, is taken by a folder").arg(temporary);
-    return tr("its temporary file %1 cannot be removed: %2").arg(temporary, systemError(error));
+        return Failure{tr("the name of its temporary file, %1, is taken by a folder").arg(temporary)};
+    return Failure{tr("its temporary file %1 cannot be removed: %2").arg(temporary, systemError(error))};
 }
 
-QString writeRefusal(const QString &path)
+Status mayWrite(const QString &path)
 {
     const DWORD attributes = GetFileAttributesW(native(path).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-        return tr("it is read-only");
+        return Failure{tr("it is read-only")};
     return {};
 }
 
-QString replace(const QString &path, const QByteArray &data)
+Status replace(const QString &path, const QByteArray &data)
 {
     const std::wstring temporary = native(temporaryFor(path));
     // The old file's attributes (hidden, archive) go on the new one; its folder's
@@ -97,7 +97,7 @@ QString replace(const QString &path, const QByteArray &data)
     HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               attributes | FILE_FLAG_WRITE_THROUGH, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        return systemError(GetLastError());
+        return Failure{systemError(GetLastError())};
     DWORD written = 0;
     const bool ok = WriteFile(file, data.constData(), DWORD(data.size()), &written, nullptr) &&
                     written == DWORD(data.size()) && FlushFileBuffers(file);
@@ -105,12 +105,12 @@ QString replace(const QString &path, const QByteArray &data)
     CloseHandle(file);
     if (!ok) {
         DeleteFileW(temporary.c_str());
-        return systemError(error ? error : ERROR_DISK_FULL);
+        return Failure{systemError(error ? error : ERROR_DISK_FULL)};
     }
     if (!MoveFileExW(temporary.c_str(), native(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         const DWORD moveError = GetLastError();
         DeleteFileW(temporary.c_str());
-        return systemError(moveError);
+        return Failure{systemError(moveError)};
     }
     return {};
 }

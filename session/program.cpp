@@ -94,7 +94,6 @@ void BoardSession::programWrite(Outcome &out, const QByteArray &image, const Pro
 {
     out.step = Step::Write;
     const Progress writing = sink(progressFor, Step::Write);
-    writing.maximum(image.size());
     std::optional<Mismatch> first;
     const auto written = writeDevice(m_board, image, m_chip->size, writing, [&](const Mismatch &m) {
         if (!first)
@@ -111,7 +110,6 @@ void BoardSession::programWrite(Outcome &out, const QByteArray &image, const Pro
     }
     out.step = Step::Verify;
     const Progress verifying = sink(progressFor, Step::Verify);
-    verifying.maximum(image.size() + 1);
     const auto verified = verifyDevice(m_board, image, verifying);
     if (!verified) {
         out.kind = Outcome::LinkFailure;

@@ -200,17 +200,17 @@ Status SerialCounter::prepare(const SerialPlace &place, int chips)
         return Failure{cannotWrite(folder.error())};
     // Left by a run that died between writing it and putting it in place: never a number.
     // Safe to remove under the lock, which take() holds for as long as its temporary lives.
-    if (const QString why = durable::removeTemporary(file); !why.isEmpty())
-        return Failure{cannotWrite(why)};
+    if (Status s = durable::removeTemporary(file); !s)
+        return Failure{cannotWrite(s.failure().message)};
     // Made once: a counter that goes while numbers are taken is not begun again, which
     // would give its numbers twice.
     if (!m_prepared && !QFileInfo::exists(file)) {
-        if (const QString why = durable::replace(file, QByteArray::number(m_start) + '\n'); !why.isEmpty())
-            return Failure{cannotWrite(why)};
+        if (Status s = durable::replace(file, QByteArray::number(m_start) + '\n'); !s)
+            return Failure{cannotWrite(s.failure().message)};
     }
     m_prepared = true;
-    if (const QString why = durable::writeRefusal(file); !why.isEmpty())
-        return Failure{cannotWrite(why)};
+    if (Status s = durable::mayWrite(file); !s)
+        return Failure{cannotWrite(s.failure().message)};
     const Result<quint64> next = readNumber(file);
     if (!next)
         return next.failure();
@@ -238,8 +238,8 @@ Result<quint64> SerialCounter::take(const SerialPlace &place)
     const durable::FolderLock folder(file);
     if (!folder.error().isEmpty())
         return Failure{cannotWrite(folder.error())};
-    if (const QString why = durable::writeRefusal(file); !why.isEmpty())
-        return Failure{cannotWrite(why)};
+    if (Status s = durable::mayWrite(file); !s)
+        return Failure{cannotWrite(s.failure().message)};
     const Result<quint64> number = readNumber(file);
     if (!number)
         return number;
@@ -248,7 +248,7 @@ Result<quint64> SerialCounter::take(const SerialPlace &place)
         return Failure{place.tooLarge(n)};
     if (n > std::numeric_limits<quint64>::max() - m_step)
         return Failure{beyondCounter(n, n)};
-    if (const QString why = durable::replace(file, QByteArray::number(n + m_step) + '\n'); !why.isEmpty())
-        return Failure{cannotWrite(why)};
+    if (Status s = durable::replace(file, QByteArray::number(n + m_step) + '\n'); !s)
+        return Failure{cannotWrite(s.failure().message)};
     return n;
 }

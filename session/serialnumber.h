@@ -78,16 +78,15 @@ namespace durable {
 Result<QString> followLinks(const QString &path);
 // The temporary file `replace` writes beside `path`.
 QString temporaryFor(const QString &path);
-// The temporary file beside `path` gone; empty when it is (or never was), else why it
-// cannot be removed.
-QString removeTemporary(const QString &path);
-// Empty when the user may write `path` by its mode (or it does not exist), else why not
-// ("it is read-only (mode 444)"). Root may write any file, so its mode decides: a file
-// without any write bit is refused to root too.
-QString writeRefusal(const QString &path);
+// The temporary file beside `path` gone (or never there), or why it cannot be removed.
+Status removeTemporary(const QString &path);
+// Whether the user may write `path` by its mode (or it does not exist); why not ("it is
+// read-only (mode 444)"). Root may write any file, so its mode decides: a file without any
+// write bit is refused to root too.
+Status mayWrite(const QString &path);
 // `path` holds `data` on the disk: written to the temporary file, given the old file's
-// mode and owner, synced, renamed over `path`, and the folder synced. Empty, or why not.
-QString replace(const QString &path, const QByteArray &data);
+// mode and owner, synced, renamed over `path`, and the folder synced; or why not.
+Status replace(const QString &path, const QByteArray &data);
 // Held while it lives: no other program takes a number from a counter in the same folder.
 class FolderLock {
 public:

@@ -117,13 +117,66 @@ QString failure(const Failure &f, Audience audience)
 
 QString judgement(const Outcome &o)
 {
-    IdentifyOutcome id;
-    id.reply = o.signature;
-    id.signature = signatureText(o.signature);
-    id.chip = o.chip;
-    QString why;
-    checkChip(id, o.wanted, &why);
-    return why;
+    const QByteArray &reply = o.signature;
+    const QString signature = signatureText(reply);
+    if (socketEmpty(reply)) {
+        // A short reply is told in hex: its raw bytes would be control characters.
+        if (reply.isEmpty())
+            return tr("No chip in the socket, or no board on the port (no reply to the signature read)");
+        if (reply.size() < 3)
+            return tr("No chip in the socket, or no board on the port (%1 of the 3 signature bytes came: %2)")
+                .arg(reply.size())
+                .arg(QString::fromLatin1(reply.toHex(' ').toUpper()));
+        return tr("No chip in the socket (signature %1)").arg(signature);
+    }
+    if (!o.chip)
+        return tr("Device not present or defective (signature %1)").arg(signature);
+    if (o.wanted && o.wanted != o.chip)
+        return tr("The chip is an %1 (signature %2), not the %3 asked for")
+            .arg(chipName(*o.chip), signature, chipName(*o.wanted));
+    return {};
+}
+
+QString portRefusal(const PortRequest &r)
+{
+    switch (r.refusal) {
+    case PortRequest::None: break;
+    case PortRequest::ComOutOfRange: return tr("--port ComN takes N from 1 to 255, not \"%1\".").arg(r.given);
+    case PortRequest::EmptyName: return tr("--port needs a device or ComN; the name given is empty.");
+    case PortRequest::NoMapping: return tr("voralith: --com takes N=DEVICE (N from 1 to 255), not \"%1\"").arg(r.given);
+    case PortRequest::NoPortNumber:
+        return tr("--com takes a port number from 1 to 255, or N=DEVICE, not \"%1\".").arg(r.given);
+    }
+    return {};
+}
+
+QString chipName(const ChipInfo &chip)
+{
+    return QStringLiteral("AT") + QString::fromLatin1(chip.name).toUpper();
+}
+
+namespace {
+const QString kParagraph = QStringLiteral("\r\n\r\n");
+}
+
+QString confirmationText(const QString &explanation)
+{
+    const QString question = QStringLiteral("Are you sure ?");
+    return explanation.isEmpty() ? question : explanation + kParagraph + question;
+}
+
+QString lockBitsExplanation(int bit)
+{
+    const QString protection =
+        QStringLiteral("* MOVC instructions executed from external program memory are disabled") +
+        QStringLiteral(" from fetching code bytes from internal memory, /EA is sampled and") +
+        QStringLiteral(" latched on reset, and further programming of the Flash memory is disabled.");
+    if (bit <= 1)
+        return protection;
+    if (bit == 2)
+        return protection + kParagraph + QStringLiteral("* Verify is also disabled.");
+    return protection + kParagraph + QStringLiteral("* Verify is disabled.") + kParagraph +
+           QStringLiteral("* External execution is disabled.");
 }
 
 QString text(const Outcome &o, Audience audience)

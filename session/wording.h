@@ -6,6 +6,7 @@
 
 #include "operations.h"
 #include "outcome.h"
+#include "portmap.h"
 #include "seriallink.h"
 #include "workfolder.h"
 
@@ -19,6 +20,15 @@ QString eraseCommand(Audience audience);
 QString failure(const Failure &f, Audience audience);
 // What the identification found in the socket when it is no chip to work on.
 QString judgement(const Outcome &o);
+// A port option refused, in the words its program shows.
+QString portRefusal(const PortRequest &r);
+// "AT89C52"
+QString chipName(const ChipInfo &chip);
+// The confirmation of a command that changes the chip: "Are you sure ?", after the
+// explanation when there is one, paragraphs separated by a blank line (CR LF CR LF).
+QString confirmationText(const QString &explanation = {});
+// What programming lock bits 1 to `bit` (1 to 3) does, as the confirmation explains it.
+QString lockBitsExplanation(int bit);
 // What an outcome says: the result of a command that succeeded (empty when it says
 // nothing), or why it did not.
 QString text(const Outcome &o, Audience audience);
