@@ -91,9 +91,13 @@ const Command *pickCommand(const QCommandLineParser &p, Terminal &t)
         t.failure(QStringLiteral("voralith-cli: unknown command \"%1\" (see voralith-cli --help).").arg(name));
         return nullptr;
     }
-    if (args.size() != (command->argument ? 2 : 1)) {
+    // An argument of two words ("WHAT URL") is two arguments.
+    const qsizetype wanted = command->argument ? 2 + QByteArray(command->argument).count(' ') : 1;
+    if (args.size() != wanted) {
         t.failure(QStringLiteral("voralith-cli: %1 takes %2 (see voralith-cli --help).")
-                      .arg(name, command->argument ? QStringLiteral("one argument") : QStringLiteral("no argument")));
+                      .arg(name, wanted == 1   ? QStringLiteral("no argument")
+                                 : wanted == 2 ? QStringLiteral("one argument")
+                                               : QStringLiteral("two arguments")));
         return nullptr;
     }
     // An option that is for some commands only, given to another.

@@ -10,6 +10,7 @@
 #include "job.h"
 #include "line.h"
 #include "options.h"
+#include "pgstore.h"
 #include "records.h"
 #include "serialnumber.h"
 #include "signals.h"
@@ -81,6 +82,7 @@ public:
     int list(const QString &path);
     int program(const QString &path);
     int ports();
+    int store(const QString &what);
 
     // Once stopped: the status a site's work that the stop ended gives, the process's own
     // (130, 143, 141; 2 for output that could not be written), and the words for it.
@@ -95,6 +97,10 @@ private:
     int setUpPorts();
     int setUpSerial();
     int setUpLot();
+    // --store: the store opened and its tables and counter checked, before anything is sent.
+    int setUpStore(const QString &argument);
+    // The results the store missed told, and a store lost during the run its status (3).
+    int endStore(int status);
     // The line for a command that works on a chip, once its options are checked.
     void makeLine();
     // Before the sites' first work: the terminal learns their names, and typing is hidden.
@@ -140,6 +146,7 @@ private:
     const Command *m_command = nullptr;
     bool m_deviceCommand = false;  // one that works on a chip: it gives results
     LineSettings m_settings;       // what the options give the line
+    std::unique_ptr<PgStore> m_store;  // made before the line, which uses it, and ended after it
     std::unique_ptr<Line> m_line;
     bool m_sitesStarted = false;
     std::mutex m_lineLock;  // a stop from another thread finds the line whole

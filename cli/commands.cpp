@@ -37,11 +37,16 @@ const Command kCommands[] = {
      "identify, erase, blank check, write and verify, stopping at\n"
      "the first step that fails",
      [](Cli &c, const QString &a) { return c.program(a); }, true,
-     {"no-erase", "repeat", "serial", "serial-file", "serial-start", "serial-step", "lock", "count", "job"}},
+     {"no-erase", "repeat", "serial", "serial-file", "serial-start", "serial-step", "serial-counter", "lock", "count",
+      "job"}},
     {"ports", nullptr,
      "list the serial devices (with --port, the ones named), whether\n"
      "you may open each and whether another program holds it",
      [](Cli &c, const QString &) { return c.ports(); }, true, {"probe"}},
+    {"store", "WHAT URL",
+     "init: make the store's tables at URL, or bring them up to\n"
+     "date; report: chips and numbers by station and site",
+     [](Cli &c, const QString &a) { return c.store(a); }, false, {"since", "counter"}},
 };
 
 const char *const kFiles =
@@ -122,13 +127,16 @@ int Cli::run(const Command &command, const QString &argument)
     // command before anything is sent.
     if (m_p.isSet(m_o.log)) {
         m_r.setLogPath(m_p.value(m_o.log));
-        if (const QString why = m_r.openLog(m_p.value(m_o.log), stopsignals::stopHandle()); !why.isEmpty()) {
-            m_t.failure(QStringLiteral("voralith-cli: the log %1 cannot be opened: %2.").arg(m_p.value(m_o.log), why));
+        if (Status s = m_r.openLog(m_p.value(m_o.log), stopsignals::stopHandle()); !s) {
+            m_t.failure(QStringLiteral("voralith-cli: the log %1 cannot be opened: %2.")
+                            .arg(m_p.value(m_o.log), s.failure().message));
             return Usage;
         }
         if (!m_r.logWarning().isEmpty())
             m_t.failure(QStringLiteral("voralith-cli: ") + m_r.logWarning());
     }
+    if (int e = setUpStore(argument); e != Success)
+        return e;
     if (m_deviceCommand)
         makeLine();
     // A command given an image starts once it has loaded it, to name it.
@@ -148,7 +156,8 @@ int Cli::run(const Command &command, const QString &argument)
         ending = std::move(m_line);
     }
     ending.reset();
-    return logFailed ? std::max(status, int(Usage)) : status;
+    status = logFailed ? std::max(status, int(Usage)) : status;
+    return m_store ? endStore(status) : status;
 }
 
 void Cli::makeLine()
@@ -225,6 +234,8 @@ void Cli::stop()
     const std::lock_guard hold(m_lineLock);
     if (m_line)
         m_line->stop(stopStatus(), stopReason());
+    if (m_store)
+        m_store->stop();
 }
 
 void Cli::sitesBegin()

@@ -69,7 +69,8 @@ int main(int argc, char **argv)
         QStringLiteral("Drives the programmer board of AT89C51/AT89C52 flash microcontrollers.\n\n") + commandsHelp());
     const QList<QCommandLineOption> options{o.help, o.version, o.port, o.com, o.yes, o.quiet, o.format,
                                             o.chip, o.noErase, o.repeat, o.json, o.log, o.serial, o.serialFile,
-                                            o.serialStart, o.serialStep, o.lock, o.count, o.job, o.probe};
+                                            o.serialStart, o.serialStep, o.serialCounter, o.store, o.station,
+                                            o.lock, o.count, o.job, o.probe, o.since, o.counter};
     p.addOptions(options);
     p.addPositionalArgument(QStringLiteral("COMMAND"), QStringLiteral("One of the commands above, with its argument."),
                             QStringLiteral("COMMAND [ARGUMENT]"));

@@ -53,6 +53,26 @@ struct Options {
     QCommandLineOption serialStep{QStringLiteral("serial-step"),
                                   QStringLiteral("Added to the serial number after each one taken (default 1)."),
                                   QStringLiteral("K")};
+    QCommandLineOption serialCounter{QStringLiteral("serial-counter"),
+                                     QStringLiteral("--store: the counter the serial numbers come from (default: the "
+                                                    "job's name, else the image file's name without its suffix); "
+                                                    "made from --serial-start when the store has none of that name."),
+                                     QStringLiteral("NAME")};
+    QCommandLineOption store{QStringLiteral("store"),
+                             QStringLiteral("Take the serial numbers from, and record every chip in, the PostgreSQL "
+                                            "database URL (a libpq URI or key=value words, see the README), shared "
+                                            "with other stations; its tables are made by store init."),
+                             QStringLiteral("URL")};
+    QCommandLineOption station{QStringLiteral("station"),
+                               QStringLiteral("--store: the name of this station in every row (default: the host's "
+                                              "name)."),
+                               QStringLiteral("NAME")};
+    QCommandLineOption since{QStringLiteral("since"),
+                             QStringLiteral("store report: only what happened from TIME on (2026-12-07T08:00)."),
+                             QStringLiteral("TIME")};
+    QCommandLineOption counter{QStringLiteral("counter"),
+                               QStringLiteral("store report: only the numbers of counter NAME and their chips."),
+                               QStringLiteral("NAME")};
     QCommandLineOption lock{QStringLiteral("lock"),
                             QStringLiteral("program: program lock bits 1 to N into each chip once it is verified; it "
                                            "passes only then. With 2 or 3 it can no longer be read back."),

@@ -19,7 +19,7 @@ int Cli::setUpSerial()
         m_t.failure(QStringLiteral("voralith-cli: ") + place.message());
         return Usage;
     }
-    if (!m_p.isSet(m_o.serialFile) || m_p.value(m_o.serialFile).isEmpty()) {
+    if (!m_p.isSet(m_o.store) && (!m_p.isSet(m_o.serialFile) || m_p.value(m_o.serialFile).isEmpty())) {
         m_t.failure(QStringLiteral("voralith-cli: --serial needs --serial-file FILE, the file that holds the next "
                                    "number."));
         return Usage;

@@ -48,7 +48,8 @@ _voralith_cli()
             COMPREPLY=($(compgen -W '1FFC:4 1FFC:4:le 1FFC:4:bcd 1FF0:8:ascii' -- "$cur"))
             return
             ;;
-        --help | --version | --serial-start | --serial-step | --count)
+        --help | --version | --serial-start | --serial-step | --count | --store | --station | --serial-counter | \
+            --since | --counter)
             return
             ;;
     esac
@@ -59,7 +60,7 @@ _voralith_cli()
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
             --port | --com | --format | --chip | --log | --serial | --serial-file | --serial-start | --serial-step | \
-                --lock | --count | --job)
+                --lock | --count | --job | --store | --station | --serial-counter | --since | --counter)
                 ((i++)) ;;
             -*) ;;
             *) if [[ $command ]]; then ((args++)); else command=${words[i]}; fi ;;
@@ -68,14 +69,18 @@ _voralith_cli()
 
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W '--port --com --yes --quiet --format --chip --no-erase
-            --repeat --json --log --serial --serial-file --serial-start --serial-step --lock --count
-            --job --probe --help
+            --repeat --json --log --serial --serial-file --serial-start --serial-step --serial-counter
+            --store --station --lock --count --job --probe --since --counter --help
             --version' -- "$cur"))
         return
     fi
     if [[ ! $command ]]; then
         COMPREPLY=($(compgen -W 'identify blank read write verify erase lock list program
-            ports' -- "$cur"))
+            ports store' -- "$cur"))
+        return
+    fi
+    if [[ $command == store ]]; then
+        ((args == 0)) && COMPREPLY=($(compgen -W 'init report' -- "$cur"))
         return
     fi
     ((args == 0)) || return

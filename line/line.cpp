@@ -159,6 +159,8 @@ Status Line::checkSerial(const Image &image)
                                 QString::number(place.address, 16).toUpper(),
                                 QString::number(place.end() - 1, 16).toUpper())};
     }
+    if (m_settings.store)
+        return m_settings.store->prepareSerial(place, int(m_settings.ports.size()));
     return m_counter->prepare(place, int(m_settings.ports.size()));
 }
 
@@ -166,14 +168,16 @@ Status Line::takeSerial(const QString &site, int round, std::optional<quint64> *
 {
     if (m_serialFailed || m_logFailed)
         return Failure{tr("No serial number was taken: the run is stopping.")};
-    const Result<quint64> number = m_counter->take(*m_settings.serial);
+    // With a store the number is committed there, with who took it, before it is used.
+    const Result<quint64> number = m_settings.store ? m_settings.store->takeSerial(site, m_records.run(), round)
+                                                    : m_counter->take(*m_settings.serial);
     if (!number) {
         m_serialFailed = true;
         return number.failure();
     }
     *taken = number.value();
-    if (const QString why = m_records.serial(site, siteIndex(site), round, number.value()); !why.isEmpty()) {
-        logFailed(why);
+    if (Status s = m_records.serial(site, siteIndex(site), round, number.value()); !s) {
+        logFailed(s.failure().message);
         return Failure{tr("Serial number %1 is spent, but the log cannot record it: the chip is not written without "
                           "its record.")
                            .arg(number.value())};
@@ -242,7 +246,9 @@ void Line::startRound(std::function<void(const RoundEnd &)> done)
     // Every chip of the round must get its number: a counter that cannot give them all is
     // found before any chip is erased.
     if (round > 1 && m_settings.serial) {
-        if (Status s = m_counter->prepare(*m_settings.serial, active); !s) {
+        if (Status s = m_settings.store ? m_settings.store->prepareSerial(*m_settings.serial, active)
+                                        : m_counter->prepare(*m_settings.serial, active);
+            !s) {
             m_teller.failure(s.message());
             m_worst = std::max(m_worst, int(Usage));
             m_serialFailed = true;

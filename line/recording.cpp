@@ -52,15 +52,23 @@ void Line::start(const JsonLine &extra)
     for (const SitePort &port : m_settings.ports)
         sites << port.name;
     JsonLine serial;
-    if (m_settings.serial)
+    LineStore *store = m_settings.store;
+    if (m_settings.serial) {
         serial.add("address", jsonHex(m_settings.serial->address))
             .add("size", m_settings.serial->size)
             .add("format", m_settings.serial->formatName())
-            .add("file", m_counter->path())
+            .add("file", store ? QJsonValue() : QJsonValue(m_counter->path()))
             .number("start", m_counter->start())
-            .number("step", m_counter->step());
+            .number("step", store ? store->counterStep() : m_counter->step());
+        if (store)
+            serial.add("counter", store->counter());
+    }
+    // The store as shown, its password masked.
+    JsonLine more;
+    if (store)
+        more.add("store", JsonLine().add("connection", store->shownName()).add("station", store->station()));
     m_records.start(m_settings.command, sites, m_image.path.isEmpty() ? JsonLine() : imageObject(m_image.path, m_image.bytes),
-                    serial, extra);
+                    serial, more.append(extra));
 }
 
 void Line::recordUnstarted(int status, const QString &message)
@@ -71,14 +79,19 @@ void Line::recordUnstarted(int status, const QString &message)
         addUnexplained(line, std::nullopt, message);
         if (m_settings.serial)
             addSerial(line, *m_settings.serial, std::nullopt);
-        if (const QString why = m_records.result(line, i, 1, QStringLiteral("failed")); !why.isEmpty())
-            logFailed(why);
+        if (Status s = m_records.result(line, i, 1, QStringLiteral("failed")); !s)
+            logFailed(s.failure().message);
     }
 }
 
 void Line::logFailed(const QString &why)
 {
     m_logFailed = true;
+    // The store's own words: it names itself and what it keeps.
+    if (why.startsWith(QLatin1String("the store "))) {
+        m_teller.failure(m_settings.speaker + why + QStringLiteral(". No more chips are worked on without their record."));
+        return;
+    }
     std::call_once(m_logFailureTold, [&] {
         m_teller.failure(m_settings.speaker + QStringLiteral("the log %1 cannot be written: %2. No more chips are worked on "
                                                              "without their record.")

@@ -158,7 +158,7 @@ Status Records::result(const JsonLine &result, int index, int round, const QStri
         if (!image.isEmpty())
             line.add("image", image);
         put(line, LineEvent::Result, index, round);
-        if (!m_log.isOpen())
+        if (!m_log.isOpen() && !m_store)
             return {};
         record = line;
         record.add("run", m_run);
@@ -168,10 +168,16 @@ Status Records::result(const JsonLine &result, int index, int round, const QStri
         else if (image.isEmpty())
             record.add("image", m_image);
     }
-    return appendToLog(record);
+    Status logged = m_log.isOpen() ? appendToLog(record) : Status();
+    // The store gets the line the log keeps, also when the log failed (which is told first).
+    if (m_store) {
+        if (Status s = m_store->recordResult(QJsonDocument::fromJson(record.text()).object()); !s && logged)
+            return s;
+    }
+    return logged;
 }
 
-QString Records::serial(const QString &site, int index, int round, quint64 number)
+Status Records::serial(const QString &site, int index, int round, quint64 number)
 {
     JsonLine line;
     {

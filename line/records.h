@@ -8,6 +8,7 @@
 #include "appendlog.h"
 #include "operations.h"
 #include "outcome.h"
+#include "store.h"
 #include "teller.h"
 
 #include <QDateTime>
@@ -42,26 +43,20 @@ QString jsonHex(qint64 value, int digits = 1);
 JsonLine sumsFields(const QByteArray &bytes);
 JsonLine imageObject(const QString &path, const QByteArray &bytes);
 
-// How the numbers a step gives its status display become bytes done and in all:
-// (value - from) x per and (maximum - totalFrom) x per.
-struct ByteUnits {
-    double per = 1;
-    double from = 0;
-    double totalFrom = 0;
-};
-
 class Records {
 public:
     explicit Records(Teller &t);
     // --log: empty when the log is open for appending, else why not. `stopHandle` ends a
     // wait for a pipe's reader (-1: none).
-    QString openLog(const QString &path, int stopHandle = -1) { return m_log.open(path, stopHandle); }
+    Status openLog(const QString &path, int stopHandle = -1) { return m_log.open(path, stopHandle); }
     const QString &logPath() const { return m_logPath; }
     // The run's name, as every record names it.
     const QString &run() const { return m_run; }
     void setLogPath(const QString &shown) { m_logPath = shown; }
     // What opening the log found amiss but mended (a last line without its line end).
     const QString &logWarning() const { return m_log.warning(); }
+    // --store: every result goes there too, committed before the site goes on.
+    void setStore(LineStore *store) { m_store = store; }
 
     // `image` and `serial` (the --serial settings) when the command has them.
     // `extra`: further keys (the job and what overrides it).
@@ -92,13 +87,14 @@ private:
     JsonLine begin(const char *event) const;
     JsonLine counts() const;
     void put(const JsonLine &line, LineEvent::Kind kind, int site = -1, int round = 0);
-    QString appendToLog(const JsonLine &line);
+    Status appendToLog(const JsonLine &line);
     Teller &m_t;
     QString m_logPath;
     QString m_startTime;  // the run's start, as its start event tells it
     QString m_run;      // the run's name in every record, unique across processes and hosts
     JsonLine m_image;
     AppendLog m_log;
+    LineStore *m_store = nullptr;
     std::recursive_mutex m_lock;
     bool m_started = false;
     int m_lot = 0;

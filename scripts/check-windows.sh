@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Syntax-checks, with MinGW-w64 against Debian's Qt headers, every source a Windows build
-# compiles: each *_win.cpp, each .cpp of link/ image/ ops/ session/ line/ app/ about/ cli/ that is not
+# compiles: each *_win.cpp, each .cpp of link/ image/ ops/ session/ line/ store/ app/ about/ cli/ that is not
 # *_unix.cpp, and the moc output of their Qt classes. Nothing is built or run. Fails on
 # any error; skips (exit 0) only when the compiler is missing and cannot be installed.
 set -euo pipefail
@@ -12,7 +12,7 @@ compiler=x86_64-w64-mingw32-g++-posix
 package=g++-mingw-w64-x86-64-posix
 jobs=${VORALITH_CHECK_JOBS:-2}
 # base/ holds headers only, but every layer includes them.
-folders=(base link image ops session line app about cli)
+folders=(base link image ops session line store app about cli)
 
 if ! command -v "$compiler" >/dev/null; then
     sudo=()
@@ -74,6 +74,8 @@ includes=(-I"$work/generated" -I"$work/moc")
 for f in "${folders[@]}"; do includes+=(-I"$f"); done
 for m in "" QtCore QtGui QtWidgets QtSerialPort; do includes+=(-isystem "$qt_headers/$m"); done
 includes+=(-isystem "$work/zlib" -I"$work/posix")
+# libpq's headers are plain C and the same on Windows (a Windows build brings its own libpq).
+includes+=(-isystem "$(pg_config --includedir 2>/dev/null || echo /usr/include/postgresql)")
 # The build's own warnings, errors where the build makes them errors (CI).
 flags=(-fsyntax-only -std=c++20 -Wall -Wextra -Wno-missing-field-initializers -Werror=unused-result)
 [ -n "${CI:-}" ] && flags+=(-Werror)

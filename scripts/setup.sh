@@ -5,7 +5,7 @@
 packages=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libgl-dev zlib1g-dev
           xvfb xauth x11-utils imagemagick fonts-liberation fonts-dejavu-core
           binutils help2man dpkg-dev file lintian appstream desktop-file-utils bash-completion
-          clang libclang-rt-14-dev llvm g++-mingw-w64-x86-64-posix)
+          clang libclang-rt-14-dev llvm g++-mingw-w64-x86-64-posix postgresql libpq-dev)
 
 install_missing() {
     local missing=()
