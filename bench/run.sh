@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Builds and runs every benchmark, one after another; each prints a table and a summary
-# line of ratios measured side by side in the same run. About four minutes, of which the paced
-# Read takes twenty seconds and programming on 1, 4 and 8 boards two minutes.
+# line of ratios measured side by side in the same run. About five and a half minutes, of which the
+# paced Read takes twenty seconds, programming on 1, 4 and 8 boards two minutes and a round on
+# 8 boards by the station and by the command line a minute and a half.
 # Usage: bench/run.sh [build folder]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 
-cmake --build "$build" --target bench_exchanges bench_paced bench_listing bench_startup bench_soak bench_gang >/dev/null
+cmake --build "$build" --target bench_exchanges bench_paced bench_listing bench_startup bench_soak bench_gang bench_station bench_store >/dev/null
 
 # The window's benchmarks want a display; a virtual one serves where there is none.
 display=()
@@ -30,3 +31,7 @@ echo
 "$build/bench/bench_soak"
 echo
 "$build/bench/bench_gang"
+echo
+"$build/bench/bench_station" 2> >(grep -v -e XDG_RUNTIME_DIR -e propagateSizeHints >&2)
+echo
+"$build/bench/bench_store"

@@ -6,10 +6,10 @@ set -euo pipefail
 export LC_ALL=C
 rm -rf "$2" && cpack --config "$1/CPackConfig.cmake" -B "$2" >/dev/null && cd "$2"
 files() { dpkg-deb -c "$1" | awk '$1 !~ /^d/ { print $6 }' | sort; }  # files, not folders
-diff <(files voralith_*_*.deb) <(printf './usr/%s\n' bin/voralith bin/voralith-cli \
-    share/applications/org.voralith.Voralith.desktop share/bash-completion/completions/voralith-cli \
+diff <(files voralith_*_*.deb) <(printf './usr/%s\n' bin/voralith bin/voralith-cli bin/voralith-station \
+    share/applications/org.voralith.{Voralith,Station}.desktop share/bash-completion/completions/voralith-cli \
     share/doc/voralith/{changelog.gz,copyright} share/icons/hicolor/scalable/apps/voralith.svg \
-    share/man/man1/{voralith,voralith-cli}.1.gz share/metainfo/org.voralith.Voralith.metainfo.xml | sort)
+    share/man/man1/{voralith,voralith-cli,voralith-station}.1.gz share/metainfo/org.voralith.Voralith.metainfo.xml | sort)
 diff <(files voralith-board_*_*.deb) <(printf './usr/%s\n' bin/voralith-board \
     share/doc/voralith-board/{changelog.gz,copyright} share/man/man1/voralith-board.1.gz | sort)
 lintian --fail-on error voralith_*.deb voralith-board_*.deb

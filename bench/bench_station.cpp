@@ -1,0 +1,243 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// One round of program, a 4 KB image into AT89C51s on 8 paced boards at once, driven by the
+// station window (offscreen, --rounds 1) and by voralith-cli, runs taken in turn: the
+// processor time and the wall time of each, and the station's over the command line's, run by run.
+// Exits 1 when any run fails.
+//   bench_station [runs] [sites]   (default 1 run each on 8 sites; a run takes about 41 s)
+#include "benchsupport.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <cerrno>
+#include <map>
+#include <memory>
+#include <poll.h>
+#include <random>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <zlib.h>
+
+extern char **environ;
+
+namespace {
+constexpr int imageSize = 4096;
+// A sound run takes about 41 s; one still going after this hangs.
+constexpr int runLimitMs = 300000;
+
+struct Run {
+    bool ok = false;
+    double wallS = 0;
+    double cpuS = 0;
+    QByteArray why;
+};
+
+QByteArray fileText(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// `program` with args, its output into files of the folder; its wall time from the start to
+// its end and, from wait4, the processor time of that process alone (all its threads).
+Run runProgram(const QByteArray &program, const QStringList &args, const QTemporaryDir &dir,
+               const std::vector<QByteArray> &env)
+{
+    Run r;
+    const QByteArray out = dir.filePath(QStringLiteral("run.out")).toLocal8Bit();
+    const QByteArray err = dir.filePath(QStringLiteral("run.err")).toLocal8Bit();
+    std::vector<QByteArray> argBytes{program};
+    for (const QString &a : args)
+        argBytes.push_back(a.toLocal8Bit());
+    std::vector<char *> argv, envp;
+    for (QByteArray &a : argBytes)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    for (const QByteArray &e : env)
+        envp.push_back(const_cast<char *>(e.constData()));
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = 0;
+    const qint64 t0 = bench::nowNs();
+    const int spawned = posix_spawn(&pid, program.constData(), &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        r.why = "cannot start " + program + ": " + QByteArray(strerror(spawned));
+        return r;
+    }
+    // Its end wakes the wait; a hung run is ended at the limit.
+    const int pidfd = int(syscall(SYS_pidfd_open, pid, 0));
+    bool hung = false;
+    if (pidfd >= 0) {
+        pollfd p{pidfd, POLLIN, 0};
+        int n;
+        while ((n = ::poll(&p, 1, runLimitMs)) < 0 && errno == EINTR) {
+        }
+        ::close(pidfd);
+        if (n == 0) {
+            hung = true;
+            ::kill(pid, SIGKILL);
+        }
+    }
+    int status = 0;
+    rusage use{};
+    while (wait4(pid, &status, 0, &use) < 0 && errno == EINTR) {
+    }
+    r.wallS = (bench::nowNs() - t0) / 1e9;
+    r.cpuS = double(use.ru_utime.tv_sec + use.ru_stime.tv_sec) + (use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
+    r.ok = !hung && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (!r.ok) {
+        r.why = hung ? QByteArray("no end after ") + QByteArray::number(runLimitMs / 1000) + " s, killed"
+                : WIFEXITED(status) ? "exit status " + QByteArray::number(WEXITSTATUS(status))
+                                    : "killed by signal " + QByteArray::number(WTERMSIG(status));
+        r.why += "\nstandard error:\n" + fileText(QString::fromLocal8Bit(err)) + "standard output:\n" +
+                 fileText(QString::fromLocal8Bit(out));
+    }
+    return r;
+}
+
+// Its own settings and work folder, never the user's; `extra` added.
+std::vector<QByteArray> childEnvironment(const QTemporaryDir &home, const std::map<QByteArray, QByteArray> &extra = {})
+{
+    std::map<QByteArray, QByteArray> own{
+        {"HOME", home.path().toLocal8Bit()},
+        {"XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toLocal8Bit()},
+        {"XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toLocal8Bit()},
+    };
+    own.insert(extra.begin(), extra.end());
+    std::vector<QByteArray> env;
+    for (char **e = environ; *e; ++e) {
+        const QByteArray kv(*e);
+        if (!own.count(kv.left(kv.indexOf('='))))
+            env.push_back(kv);
+    }
+    for (const auto &[k, v] : own)
+        env.push_back(k + '=' + v);
+    return env;
+}
+
+QByteArray image()
+{
+    std::mt19937 random(8951);
+    QByteArray bytes(imageSize, 0);
+    for (char &b : bytes)
+        b = char(random() & 0xFF);
+    return bytes;
+}
+
+struct Site {
+    std::unique_ptr<bench::Board> board;
+    QString log;
+    qint64 logged() const { return QFileInfo(log).size(); }
+};
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 1;
+    const int count = argc > 2 ? std::max(1, atoi(argv[2])) : 8;
+
+    QTemporaryDir dir;
+    const QByteArray bytes = image();
+    const QString imagePath = dir.filePath(QStringLiteral("image.bin"));
+    const QString jobPath = dir.filePath(QStringLiteral("bench.job"));
+    {
+        QFile f(imagePath), job(jobPath);
+        const uLong crc = crc32(0, reinterpret_cast<const Bytef *>(bytes.constData()), uInt(bytes.size()));
+        const QByteArray text = "[job]\nimage=image.bin\nchip=89c51\ncrc32=" +
+                                QByteArray::number(quint32(crc), 16).rightJustified(8, '0').toUpper() + "\n";
+        if (!dir.isValid() || !f.open(QIODevice::WriteOnly) || f.write(bytes) != imageSize ||
+            !job.open(QIODevice::WriteOnly) || job.write(text) != text.size()) {
+            std::fprintf(stderr, "cannot write the image and the job into a temporary folder\n");
+            return 1;
+        }
+    }
+    const std::vector<QByteArray> cliEnv = childEnvironment(dir);
+    const std::vector<QByteArray> stationEnv = childEnvironment(dir, {{"QT_QPA_PLATFORM", "offscreen"}});
+
+    // The boards are started once: program erases first, so each run finds a chip to write.
+    std::vector<Site> sites(count);
+    QStringList ports;
+    for (int i = 0; i < count; ++i) {
+        sites[i].log = dir.filePath(QStringLiteral("board%1.log").arg(i + 1));
+        sites[i].board = std::make_unique<bench::Board>(
+            QStringLiteral(VORALITH_BOARD_PATH),
+            QStringList{QStringLiteral("--chip"), QStringLiteral("89c51"), QStringLiteral("--paced"),
+                        QStringLiteral("--programming-time"), QStringLiteral("--log"), sites[i].log});
+        if (sites[i].board->path.isEmpty())
+            return 1;
+        ports << QStringLiteral("--port") << sites[i].board->path;
+    }
+
+    struct Driver {
+        const char *name;
+        QByteArray program;
+        QStringList args;
+        const std::vector<QByteArray> *env;
+    };
+    const std::vector<Driver> drivers{
+        {"voralith-cli", QByteArrayLiteral(VORALITH_CLI_PATH),
+         QStringList{QStringLiteral("--yes"), QStringLiteral("--quiet"), QStringLiteral("--job"), jobPath} + ports +
+             QStringList{QStringLiteral("program")},
+         &cliEnv},
+        {"voralith-station", QByteArrayLiteral(VORALITH_STATION_PATH),
+         QStringList{QStringLiteral("--rounds"), QStringLiteral("1")} + ports + QStringList{jobPath}, &stationEnv},
+    };
+    std::map<std::string, std::vector<double>> wall, cpu;
+    for (int run = 0; run < runs; ++run) {
+        for (const Driver &d : drivers) {
+            std::vector<qint64> before;
+            for (const Site &s : sites)
+                before.push_back(s.logged());
+            const Run r = runProgram(d.program, d.args, dir, *d.env);
+            if (!r.ok) {
+                std::fprintf(stderr, "%s on %d sites failed (%s)\n", d.name, count, r.why.constData());
+                return 1;
+            }
+            // A write alone sends three bytes for each byte of the image: every site was driven.
+            for (int i = 0; i < count; ++i)
+                if (sites[i].logged() - before[i] < 3 * imageSize) {
+                    std::fprintf(stderr, "%s exited 0, but site %d (%s) received %lld bytes\n", d.name, i + 1,
+                                 qPrintable(sites[i].board->path), sites[i].logged() - before[i]);
+                    return 1;
+                }
+            wall[d.name].push_back(r.wallS);
+            cpu[d.name].push_back(r.cpuS);
+            std::fprintf(stderr, "run %d, %s: %.2f s, cpu %.3f s\n", run + 1, d.name, r.wallS, r.cpuS);
+        }
+    }
+
+    std::printf("program, %d bytes into AT89C51s on %d paced boards with programming time, one round "
+                "(median of %d run%s each, taken in turn)\n",
+                imageSize, count, runs, runs == 1 ? "" : "s");
+    std::printf("%-18s %14s %13s %10s\n", "driven by", "median wall s", "median cpu s", "cpu/wall");
+    for (const Driver &d : drivers) {
+        const double w = bench::median(wall[d.name]), c = bench::median(cpu[d.name]);
+        std::printf("%-18s %14.2f %13.3f %10.4f\n", d.name, w, c, c / w);
+    }
+    // Each run's ratio to the command line's run just before it, whose machine was the same:
+    // a load that comes and goes between runs moves both.
+    std::vector<double> cpuRatios, wallRatios;
+    for (int run = 0; run < runs; ++run) {
+        cpuRatios.push_back(cpu["voralith-station"][run] / cpu["voralith-cli"][run]);
+        wallRatios.push_back(wall["voralith-station"][run] / wall["voralith-cli"][run]);
+    }
+    const double cpuRatio = bench::median(cpuRatios), wallRatio = bench::median(wallRatios);
+    std::printf("summary: station/cli (median of the runs' ratios) cpu %.3f (goal <= 1.25: %s), wall %.4f "
+                "(goal within 1 %%: %s)\n",
+                cpuRatio,
+                cpuRatio <= 1.25 ? "met" : "NOT met", wallRatio,
+                std::abs(wallRatio - 1) <= 0.01 ? "met" : "NOT met");
+    return 0;
+}
