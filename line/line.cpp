@@ -142,6 +142,16 @@ void Line::stop(int status, const QString &why)
         m_sites->stop();
 }
 
+void Line::resume()
+{
+    if (m_running)
+        return;
+    m_stopped = false;
+    m_stopStatus = int(Usage);
+    const std::lock_guard hold(m_stopWhyLock);
+    m_stopWhy.clear();
+}
+
 Status Line::checkSerial(const Image &image)
 {
     if (!m_settings.serial)
@@ -291,7 +301,8 @@ void Line::roundEnded(const std::vector<int> &statuses, bool ran)
     // its note, its number or its record.
     if (m_logFailed || m_serialFailed)
         m_worst = std::max(m_worst, int(Usage));
-    end.last = !m_settings.repeat || noteRefused || m_logFailed || m_serialFailed || m_stopped || end.toGo == 0;
+    end.mustEnd = !m_settings.repeat || noteRefused || m_logFailed || m_serialFailed || end.toGo == 0;
+    end.last = end.mustEnd || m_stopped;
     end.worst = m_worst;
     m_running = false;
     if (auto done = std::exchange(m_done, {}))

@@ -95,6 +95,7 @@ struct RoundEnd {
     SiteCounts total;
     int toGo = -1;           // the lot's chips still wanted; -1 without a lot
     bool last = false;       // no further round may start: the lot is done, or the run must stop
+    bool mustEnd = false;    // the same, but for a stop, after which resume() lets the run go on
     int worst = 0;           // the highest status of the run so far
 };
 
@@ -139,6 +140,9 @@ public:
     // chip the stop broke off gives (130, 143, ...) and `why` words it ("stopped by
     // SIGTERM"). From any thread.
     void stop(int status = 2, const QString &why = {});
+    // Between rounds, after a stop: the next round runs again (a station's operator stopped
+    // one round, not the lot).
+    void resume();
     bool stopped() const { return m_stopped; }
     int stopStatus() const { return m_stopStatus; }
     QString stopReason() const;

@@ -20,6 +20,9 @@ Site::Site(Line &line, int index, const SitePort &port)
 
 void Site::newRound(int round)
 {
+    // A stop that ended an earlier round, since let go of by the line, does not end this one.
+    if (!m_line.stopped())
+        m_link.clearStop();
     m_round = round;
     m_roundTime.start();
     m_recorded = false;

@@ -456,6 +456,8 @@ void StationWindow::startRound()
         return;
     if (!m_line && !beginLot())
         return;
+    // After Escape the lot goes on with the next round, its counts kept.
+    m_line->resume();
     m_roundRunning = true;
     refreshControls();
     m_line->startRound([this](const RoundEnd &end) { roundEnded(end); });
@@ -491,14 +493,12 @@ void StationWindow::roundEnded(const RoundEnd &end)
     const int status = end.total.failed ? end.worst : 0;
     const bool stopped = m_line->stopped();
     const bool enough = m_deps.rounds > 0 && m_rounds >= m_deps.rounds;
-    if (end.last || stopped || m_closeWhenDone || enough) {
+    if (end.mustEnd || m_closeWhenDone || enough) {
         if (end.toGo == 0) {
             m_lotDone = true;
             showMessage(QStringLiteral("The lot of %1 is done. File, Open job starts the next.")
                             .arg(grouped(m_job->settings.lot)),
                         false);
-        } else if (stopped && !m_closeWhenDone) {
-            showMessage(QStringLiteral("Stopped in round %1; Start begins a new run of the job.").arg(m_rounds), false);
         }
         // The line is let go once its round has returned.
         QTimer::singleShot(0, this, [this, status] {
@@ -508,6 +508,9 @@ void StationWindow::roundEnded(const RoundEnd &end)
             else if (m_deps.rounds > 0 && m_deps.finished)
                 m_deps.finished(status);
         });
+    } else if (stopped) {
+        showMessage(QStringLiteral("Stopped in round %1; Start goes on with the lot, Lot, End lot ends it.").arg(m_rounds),
+                    false);
     } else if (m_deps.rounds > 0) {
         QTimer::singleShot(0, this, &StationWindow::startRound);
     }
