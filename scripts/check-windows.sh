@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Syntax-checks, with MinGW-w64 against Debian's Qt headers, every source a Windows build
-# compiles: each *_win.cpp, each .cpp of link/ image/ ops/ session/ line/ store/ app/ about/ cli/ that is not
+# compiles: each *_win.cpp, each .cpp of link/ image/ ops/ session/ line/ store/ app/ about/ cli/ station/ that is not
 # *_unix.cpp, and the moc output of their Qt classes. Nothing is built or run. Fails on
 # any error; skips (exit 0) only when the compiler is missing and cannot be installed.
 set -euo pipefail
@@ -12,7 +12,7 @@ compiler=x86_64-w64-mingw32-g++-posix
 package=g++-mingw-w64-x86-64-posix
 jobs=${VORALITH_CHECK_JOBS:-2}
 # base/ holds headers only, but every layer includes them.
-folders=(base link image ops session line store app about cli)
+folders=(base link image ops session line store app about cli station)
 
 if ! command -v "$compiler" >/dev/null; then
     sudo=()

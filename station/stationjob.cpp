@@ -2,6 +2,8 @@
 // The job's keys turned into the line's settings, with the refusals a station adds.
 #include "stationjob.h"
 
+#include <QSysInfo>
+
 #include "chips.h"
 
 #include <QCoreApplication>
@@ -64,12 +66,30 @@ Result<StationJob> openStationJob(const QString &path)
                           "image (add crc32= with the CRC-32 voralith-cli list prints).")
                            .arg(path),
                        Failure::Refused};
-    // Numbers taken from the counter file instead of the job's store would be given twice.
-    if (job.sets(QStringLiteral("store")))
-        return Failure{tr("The job %1 names a store: the station does not take serial numbers and records from a "
-                          "store yet, so run this job with voralith-cli --job.")
-                           .arg(path),
-                       Failure::Refused};
+    // Its numbers come from the store, as voralith-cli --job takes them: a counter file beside
+    // it would be a second counter.
+    if (job.sets(QStringLiteral("store"))) {
+        if (job.sets(QStringLiteral("serial-file")))
+            return Failure{tr("The job %1 names a store and a serial-file: with a store the serial numbers come from "
+                              "it; leave out serial-file.")
+                               .arg(path)};
+        StoreOptions o;
+        o.connection = job.value(QStringLiteral("store"));
+        o.station = job.sets(QStringLiteral("station")) ? job.value(QStringLiteral("station")) : QSysInfo::machineHostName();
+        if (job.sets(QStringLiteral("serial"))) {
+            o.counter = job.sets(QStringLiteral("serial-counter")) ? job.value(QStringLiteral("serial-counter")) : job.name;
+            o.startGiven = job.sets(QStringLiteral("serial-start"));
+            o.stepGiven = job.sets(QStringLiteral("serial-step"));
+            o.start = o.startGiven ? job.value(QStringLiteral("serial-start")).toULongLong() : 1;
+            o.step = o.stepGiven ? job.value(QStringLiteral("serial-step")).toULongLong() : 1;
+            if (o.start > kStoreLargest || o.step > kStoreLargest)
+                return Failure{tr("The job %1: the store holds numbers up to %2; serial-start and serial-step must not "
+                                  "pass it.")
+                                   .arg(path)
+                                   .arg(kStoreLargest)};
+        }
+        s.store = o;
+    }
     if (Status image = reloadImage(s); !image)
         return image.failure();
 
@@ -89,7 +109,7 @@ Result<StationJob> openStationJob(const QString &path)
                             job.sets(QStringLiteral("serial-step"));
     if (job.sets(QStringLiteral("serial"))) {
         l.serial = parseSerialPlace(job.value(QStringLiteral("serial"))).value();
-        if (!job.sets(QStringLiteral("serial-file")))
+        if (!job.sets(QStringLiteral("serial-file")) && !s.store)
             return Failure{tr("The job %1 sets serial but no serial-file, the file that holds the next number.").arg(path)};
         l.serialFile = job.value(QStringLiteral("serial-file"));
         if (job.sets(QStringLiteral("serial-start")))
@@ -109,7 +129,7 @@ Result<StationJob> openStationJob(const QString &path)
 
 QString nextSerial(const StationJob &job)
 {
-    if (!job.settings.serial)
+    if (!job.settings.serial || job.store)
         return {};
     QFile file(job.settings.serialFile);
     if (!file.exists())

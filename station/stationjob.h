@@ -7,6 +7,9 @@
 #include "image.h"
 #include "job.h"
 #include "line.h"
+#include "pgstore.h"
+
+#include <optional>
 
 struct StationJob {
     Job job;
@@ -16,6 +19,7 @@ struct StationJob {
     QString logPath;        // empty: no log
     QString com;            // the job's com, as voralith-cli's --com takes it
     QStringList ports;      // the devices the job names
+    std::optional<StoreOptions> store;  // the store the job's numbers and records go to
 };
 
 // The keys a job may hold: voralith-cli's options (those that take no value are flags).

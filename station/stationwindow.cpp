@@ -411,6 +411,16 @@ bool StationWindow::beginLot()
         showMessage(s.message(), true);
         return false;
     }
+    std::unique_ptr<PgStore> store;
+    if (m_job->store) {
+        // Refused before anything is sent: a store that cannot be reached, or is not ours.
+        store = std::make_unique<PgStore>(*m_job->store);
+        QStringList notes;
+        if (Status s = store->open(&notes); !s) {
+            showMessage(s.message() + QStringLiteral(" Nothing was programmed."), true);
+            return false;
+        }
+    }
     auto records = std::make_unique<Records>(m_teller);
     if (!m_job->logPath.isEmpty()) {
         // No chip is worked on without its record.
@@ -424,6 +434,8 @@ bool StationWindow::beginLot()
     }
     LineSettings settings = m_job->settings;
     settings.ports = m_ports;
+    settings.store = store.get();
+    records->setStore(store.get());
     records->setLot(settings.lot);
     auto line = std::make_unique<Line>(settings, m_teller, *records);
     line->setImage(m_job->image);
@@ -431,6 +443,7 @@ bool StationWindow::beginLot()
         showMessage(s.message(), true);
         return false;
     }
+    m_store = std::move(store);
     m_records = std::move(records);
     m_line = std::move(line);
     m_passed = m_failed = m_empty = m_timed = m_rounds = m_worst = 0;
@@ -468,6 +481,8 @@ void StationWindow::stop()
     if (!m_roundRunning)
         return;
     m_line->stop(2, QStringLiteral("stopped by the operator"));
+    if (m_store)
+        m_store->stop();
     showMessage(QStringLiteral("Stopping every site after the byte in hand..."), false);
 }
 
@@ -523,6 +538,16 @@ void StationWindow::finishLot(int status)
         return;
     m_records->summary(status);
     m_line.reset();
+    if (m_store) {
+        // What the store could not take while it was away, tried once more; what it still
+        // lacks is in the log and the list above.
+        m_records->setStore(nullptr);
+        if (const QStringList missing = m_store->flushPending(); !missing.isEmpty())
+            showMessage(QStringLiteral("The store %1 does not have the results of %2.")
+                            .arg(m_store->shownName(), missing.join(QLatin1String(", "))),
+                        true);
+        m_store.reset();
+    }
     m_records.reset();
     refreshControls();
 }

@@ -91,6 +91,7 @@ private:
     QList<SitePort> m_ports;
     bool m_sitesFromJob = false;  // else the job's own are overridden, as the records say
     QString m_sitesRefusal;
+    std::unique_ptr<PgStore> m_store;  // the job's store, for a lot
     std::unique_ptr<Records> m_records;
     std::unique_ptr<Line> m_line;
     bool m_roundRunning = false;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The station window offscreen on voralith-board processes: a round's tiles, counts, list and
 // log; the jobs and sites it refuses before anything is sent; its keys, its stop and its close.
+#include "pgserver.h"
+#include "schema.h"
 #include "stationfixture.h"
 
 #include <QAction>
@@ -137,7 +139,7 @@ private slots:
         QTest::newRow("image rebuilt") << "image rebuilt" << "the job expects";
         QTest::newRow("device twice") << "device twice" << "same device";
         QTest::newRow("bad key") << "bad key" << "there is no such key";
-        QTest::newRow("a store") << "a store" << "names a store";
+        QTest::newRow("a store that cannot be reached") << "a store" << "cannot be reached";
     }
     void refused()
     {
@@ -148,9 +150,9 @@ private slots:
         QString job = how == "no crc32"      ? t.job(image, lotKeys, QByteArray())
                       : how == "other crc32" ? t.job(image, lotKeys, pattern(256, 7))
                       : how == "bad key"     ? t.job(image, lotKeys + "speed=fast\n")
-                      : how == "a store"     ? t.job(image, "store=postgresql://line@db/production\n")
+                      : how == "a store"     ? t.job(image, "chip=89c52\nlog=chips.log\ncount=10\nstore=postgresql://line@127.0.0.1:1/production\n")
                                              : t.job(image, lotKeys);
-        const bool opens = how == "image rebuilt" || how == "device twice";
+        const bool opens = how == "image rebuilt" || how == "device twice" || how == "a store";
         QCOMPARE(t.w->openJob(job), opens);
         if (how == "image rebuilt")
             writeFile(t.path("image.bin"), pattern(256, 7));
@@ -159,9 +161,34 @@ private slots:
         t.w->startRound();
         QVERIFY(!t.w->roundRunning() && !t.w->lotRunning());
         QVERIFY2(t.w->messageLabel()->text().contains(message), qPrintable(t.w->messageLabel()->text()));
-        QVERIFY(how == "image rebuilt" || !t.w->startButton()->isEnabled());
+        QVERIFY(how == "image rebuilt" || how == "a store" || !t.w->startButton()->isEnabled());  // worth trying again
         QCOMPARE(t.wire(0), QByteArray());
         QVERIFY(!QFile::exists(t.path("chips.log")) && !QFile::exists(t.path("next-serial")));
+    }
+
+    // A job with a store: the numbers and the records are the store's, as voralith-cli's.
+    void store()
+    {
+        const PgServer pg = PgServer::fromState();
+        REQUIRE_PG_SERVER(pg);
+        qputenv("PGPASSWORD", pg.password.toUtf8());
+        QVERIFY(pg.fresh("station"));
+        PgConnection c(pg.uri("station"));
+        QVERIFY(c.connect(QDeadlineTimer(10000)).ok);
+        QVERIFY(storeschema::init(c, c.shownName(), QDeadlineTimer(10000)).ok());
+        StationFixture t(QList<QStringList>{QStringList(), QStringList()});
+        QVERIFY(t.w->openJob(t.job(pattern(256), "chip=89c52\nserial=1FFC:4\nserial-start=500\ncount=2\nstation=bench-7\n"
+                                                 "store=" + pg.uri("station") + "\n")));
+        t.w->startRound();
+        QTRY_VERIFY_WITH_TIMEOUT(!t.w->lotRunning(), 30000);
+        QCOMPARE(t.tile(0).resultText(), QString("PASSED"));
+        QCOMPARE(t.tile(1).resultText(), QString("PASSED"));
+        QCOMPARE(pg.sql("station", "SELECT string_agg(number::text, ',' ORDER BY number) FROM serial_numbers "
+                                   "WHERE counter = 'demo' AND station = 'bench-7'"),
+                 "500,501");
+        QCOMPARE(pg.sql("station", "SELECT count(*) FROM chip_results WHERE result = 'passed' AND station = 'bench-7'"),
+                 "2");
+        QVERIFY(!QFile::exists(t.path("next-serial")));
     }
 
     // Space starts a round on every site; Escape, or closing the window, stops each after the
