@@ -3,6 +3,7 @@
 // runs taken in turn: its wall time on many sites against one, and its processor time
 // over wall time per site. Exits 1 when any run fails.
 //   bench_gang [rounds] [sites,sites,...]   (default 1 round of 1,4,8; a round takes two minutes)
+#include "benchrun.h"
 #include "benchsupport.h"
 
 #include <QCoreApplication>
@@ -28,83 +29,6 @@ constexpr int imageSize = 4096;
 // A sound run takes about 41 s on any number of sites; a run still going after this hangs.
 constexpr int runLimitMs = 300000;
 
-struct Run {
-    bool ok = false;
-    double wallS = 0;
-    double cpuS = 0;
-    QByteArray why;
-};
-
-QByteArray fileText(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-// voralith-cli with args, its output into files of the folder; its wall time and, from
-// wait4, the processor time of that process alone.
-Run runCli(const QStringList &args, const QTemporaryDir &dir, const std::vector<QByteArray> &env)
-{
-    Run r;
-    const QByteArray out = dir.filePath(QStringLiteral("cli.out")).toLocal8Bit();
-    const QByteArray err = dir.filePath(QStringLiteral("cli.err")).toLocal8Bit();
-    const QByteArray program = QByteArrayLiteral(VORALITH_CLI_PATH);
-    std::vector<QByteArray> argBytes{program};
-    for (const QString &a : args)
-        argBytes.push_back(a.toLocal8Bit());
-    std::vector<char *> argv, envp;
-    for (QByteArray &a : argBytes)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    for (const QByteArray &e : env)
-        envp.push_back(const_cast<char *>(e.constData()));
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = 0;
-    const qint64 t0 = bench::nowNs();
-    const int spawned = posix_spawn(&pid, program.constData(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-        r.why = "cannot start " + program + ": " + QByteArray(strerror(spawned));
-        return r;
-    }
-    // Its end wakes the wait; a hung run is ended at the limit.
-    const int pidfd = int(syscall(SYS_pidfd_open, pid, 0));
-    bool hung = false;
-    if (pidfd >= 0) {
-        pollfd p{pidfd, POLLIN, 0};
-        int n;
-        while ((n = ::poll(&p, 1, runLimitMs)) < 0 && errno == EINTR) {
-        }
-        ::close(pidfd);
-        if (n == 0) {
-            hung = true;
-            ::kill(pid, SIGKILL);
-        }
-    }
-    int status = 0;
-    rusage use{};
-    while (wait4(pid, &status, 0, &use) < 0 && errno == EINTR) {
-    }
-    r.wallS = (bench::nowNs() - t0) / 1e9;
-    r.cpuS = double(use.ru_utime.tv_sec + use.ru_stime.tv_sec) + (use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
-    r.ok = !hung && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    if (!r.ok) {
-        r.why = hung ? QByteArray("no end after ") + QByteArray::number(runLimitMs / 1000) + " s, killed"
-                : WIFEXITED(status) ? "exit status " + QByteArray::number(WEXITSTATUS(status))
-                                    : "killed by signal " + QByteArray::number(WTERMSIG(status));
-        r.why += "\nstandard error:\n" + fileText(QString::fromLocal8Bit(err)) + "standard output:\n" +
-                 fileText(QString::fromLocal8Bit(out));
-    }
-    return r;
-}
-
-// Its own settings and work folder, never the user's.
 std::vector<QByteArray> childEnvironment(const QTemporaryDir &home)
 {
     const std::map<QByteArray, QByteArray> own{
@@ -193,7 +117,7 @@ int main(int argc, char **argv)
                 before.push_back(sites[i].logged());
             }
             args << QStringLiteral("program") << imagePath;
-            const Run r = runCli(args, dir, env);
+            const bench::Run r = bench::runProgram(QByteArrayLiteral(VORALITH_CLI_PATH), args, dir, env, runLimitMs);
             if (!r.ok) {
                 std::fprintf(stderr, "voralith-cli program on %d site%s failed (%s)\n", count, plural(count),
                              r.why.constData());
