@@ -25,6 +25,8 @@ public:
     void siteEnds(int site, const QString &word) override { emit told(Kind::SiteEnds, word, site); }
     bool data(const QByteArray &) override { return false; }
     void event(const LineEvent &e) override { emit happened(e); }
+    // QObject's own event() stays as it is.
+    using QObject::event;
 
 signals:
     // Connected with Qt::QueuedConnection: delivered in the receiver's thread, in the order
