@@ -22,39 +22,11 @@
 #include <sys/syscall.h>
 #include <sys/wait.h>
 
-extern char **environ;
-
 namespace {
 constexpr int imageSize = 4096;
 // A sound run takes about 41 s on any number of sites; a run still going after this hangs.
 constexpr int runLimitMs = 300000;
 
-std::vector<QByteArray> childEnvironment(const QTemporaryDir &home)
-{
-    const std::map<QByteArray, QByteArray> own{
-        {"HOME", home.path().toLocal8Bit()},
-        {"XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toLocal8Bit()},
-        {"XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toLocal8Bit()},
-    };
-    std::vector<QByteArray> env;
-    for (char **e = environ; *e; ++e) {
-        const QByteArray kv(*e);
-        if (!own.count(kv.left(kv.indexOf('='))))
-            env.push_back(kv);
-    }
-    for (const auto &[k, v] : own)
-        env.push_back(k + '=' + v);
-    return env;
-}
-
-QByteArray image()
-{
-    std::mt19937 random(8951);
-    QByteArray bytes(imageSize, 0);
-    for (char &b : bytes)
-        b = char(random() & 0xFF);
-    return bytes;
-}
 
 // Each site's board logs what it receives; a run must have written the image to every site
 // (a command line that drove fewer boards than it was given would pass unseen otherwise).
@@ -88,12 +60,12 @@ int main(int argc, char **argv)
     const QString imagePath = dir.filePath(QStringLiteral("image.bin"));
     {
         QFile f(imagePath);
-        if (!dir.isValid() || !f.open(QIODevice::WriteOnly) || f.write(image()) != imageSize) {
+        if (!dir.isValid() || !f.open(QIODevice::WriteOnly) || f.write(bench::image(imageSize)) != imageSize) {
             std::fprintf(stderr, "cannot write the image into a temporary folder\n");
             return 1;
         }
     }
-    const std::vector<QByteArray> env = childEnvironment(dir);
+    const std::vector<QByteArray> env = bench::childEnvironment(dir);
 
     // The boards are started once: program erases first, so each run finds a chip to write.
     std::vector<Site> sites(most);

@@ -24,41 +24,11 @@
 #include <sys/wait.h>
 #include <zlib.h>
 
-extern char **environ;
-
 namespace {
 constexpr int imageSize = 4096;
 // A sound run takes about 41 s; one still going after this hangs.
 constexpr int runLimitMs = 300000;
 
-// Its own settings and work folder, never the user's; `extra` added.
-std::vector<QByteArray> childEnvironment(const QTemporaryDir &home, const std::map<QByteArray, QByteArray> &extra = {})
-{
-    std::map<QByteArray, QByteArray> own{
-        {"HOME", home.path().toLocal8Bit()},
-        {"XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toLocal8Bit()},
-        {"XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toLocal8Bit()},
-    };
-    own.insert(extra.begin(), extra.end());
-    std::vector<QByteArray> env;
-    for (char **e = environ; *e; ++e) {
-        const QByteArray kv(*e);
-        if (!own.count(kv.left(kv.indexOf('='))))
-            env.push_back(kv);
-    }
-    for (const auto &[k, v] : own)
-        env.push_back(k + '=' + v);
-    return env;
-}
-
-QByteArray image()
-{
-    std::mt19937 random(8951);
-    QByteArray bytes(imageSize, 0);
-    for (char &b : bytes)
-        b = char(random() & 0xFF);
-    return bytes;
-}
 
 struct Site {
     std::unique_ptr<bench::Board> board;
@@ -74,7 +44,7 @@ int main(int argc, char **argv)
     const int count = argc > 2 ? std::max(1, atoi(argv[2])) : 8;
 
     QTemporaryDir dir;
-    const QByteArray bytes = image();
+    const QByteArray bytes = bench::image(imageSize);
     const QString imagePath = dir.filePath(QStringLiteral("image.bin"));
     const QString jobPath = dir.filePath(QStringLiteral("bench.job"));
     {
@@ -88,8 +58,8 @@ int main(int argc, char **argv)
             return 1;
         }
     }
-    const std::vector<QByteArray> cliEnv = childEnvironment(dir);
-    const std::vector<QByteArray> stationEnv = childEnvironment(dir, {{"QT_QPA_PLATFORM", "offscreen"}});
+    const std::vector<QByteArray> cliEnv = bench::childEnvironment(dir);
+    const std::vector<QByteArray> stationEnv = bench::childEnvironment(dir, {{"QT_QPA_PLATFORM", "offscreen"}});
 
     // The boards are started once: program erases first, so each run finds a chip to write.
     std::vector<Site> sites(count);

@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 
 #include <cerrno>
+#include <map>
+#include <random>
 #include <cstring>
 #include <poll.h>
 #include <signal.h>
@@ -20,6 +22,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
+
+extern char **environ;
 
 namespace bench {
 
@@ -100,4 +104,33 @@ inline Run runProgram(const QByteArray &program, const QStringList &args, const 
     return r;
 }
 
+// Its own settings and work folder, never the user's; `extra` added.
+inline std::vector<QByteArray> childEnvironment(const QTemporaryDir &home, const std::map<QByteArray, QByteArray> &extra = {})
+{
+    std::map<QByteArray, QByteArray> own{
+        {"HOME", home.path().toLocal8Bit()},
+        {"XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toLocal8Bit()},
+        {"XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toLocal8Bit()},
+    };
+    own.insert(extra.begin(), extra.end());
+    std::vector<QByteArray> env;
+    for (char **e = environ; *e; ++e) {
+        const QByteArray kv(*e);
+        if (!own.count(kv.left(kv.indexOf('='))))
+            env.push_back(kv);
+    }
+    for (const auto &[k, v] : own)
+        env.push_back(k + '=' + v);
+    return env;
+}
+
+// The same `size` bytes every run: a fixed seed.
+inline QByteArray image(int size)
+{
+    std::mt19937 random(8951);
+    QByteArray bytes(size, 0);
+    for (char &b : bytes)
+        b = char(random() & 0xFF);
+    return bytes;
+}
 }  // namespace bench
